@@ -1,0 +1,103 @@
+// kavlib: links, the abstract container and iterator, the iterator handle.
+#include <kavlib/container.h>
+
+#include <kavlib/library.h>
+
+#include <ostream>
+
+// ---- kavLinkObj ----------------------------------------------------------------
+
+bool kavLinkObj::isA(const char* name) const
+{
+    return name == kavLinkObjClass;
+}
+
+const char* kavLinkObj::className() const
+{
+    return kavLinkObjClass;
+}
+
+void kavLinkObj::operator delete(void* p, std::size_t size)
+{
+    // A link has a trivial destructor: it is still intact here.
+    kavLinkObj* link = static_cast<kavLinkObj*>(p);
+    kavObject& obj = link->_obj;
+    kavPool* pool = obj.getPool(); // read first: down() may delete obj
+    obj.down();
+    if (pool != nullptr)
+        pool->free(p, static_cast<unsigned int>(size));
+    else
+        ::operator delete(p);
+}
+
+void kavLinkObj::operator delete(void* p, kavPool* pool)
+{
+    // Reached only when building the link failed after its constructor
+    // took the reference.
+    kavLinkObj* link = static_cast<kavLinkObj*>(p);
+    link->_obj.down();
+    if (pool != nullptr)
+        pool->free(p, sizeof(kavLinkObj));
+    else
+        ::operator delete(p);
+}
+
+// ---- kavContainer ----------------------------------------------------------------
+
+kavContainer::~kavContainer() = default;
+
+kavObject* kavContainer::find(const kavObject& key) const
+{
+    for (kavIterPtr it(this); it; it++) {
+        kavObject& e = it();
+        if (objEqual(e, key))
+            return &e;
+    }
+    return nullptr;
+}
+
+std::ostream& kavContainer::dump(std::ostream& os, int indent, int endLine) const
+{
+    kavObject::dump(os, indent, 0);
+    if (kavLib::get(6))
+        os << "CT[" << _count << "]\n";
+    else
+        os << "\n";
+    for (kavIterPtr it(this); it; it++)
+        it().dump(os, indent + 4, endLine);
+    return os;
+}
+
+bool kavContainer::isA(const char* name) const
+{
+    return name == kavContainerClass || kavObject::isA(name);
+}
+
+const char* kavContainer::className() const
+{
+    return kavContainerClass;
+}
+
+// ---- kavIterator ----------------------------------------------------------------
+
+bool kavIterator::isA(const char* name) const
+{
+    return name == kavIteratorClass || kavObject::isA(name);
+}
+
+const char* kavIterator::className() const
+{
+    return kavIteratorClass;
+}
+
+// ---- kavIterPtr ----------------------------------------------------------------
+
+bool kavIterPtr::isA(const char* name) const
+{
+    return name == kavIterPtrClass;
+}
+
+const char* kavIterPtr::className() const
+{
+    return kavIterPtrClass;
+}

@@ -1,0 +1,225 @@
+// kavlib: links, the abstract container and iterator, the iterator handle.
+//
+// Containers hold references to objects, never copies.  Each element is held
+// through one kavLinkObj, made in the element's own pool (the global heap for
+// an unpooled element).  Making a link calls the element's up(); giving the
+// link back calls down(), so a pooled element whose last holder was a
+// container is deleted when it leaves it.  Unpooled elements are never
+// counted and never deleted.  The same object may be held several times.
+//
+// Iterators are made by newIterator() in the container's own pool and belong
+// to the caller, normally a kavIterPtr that deletes them:
+//
+//     for (kavIterPtr it(list); it; it++)
+//         use(it());
+//
+// An iterator holds plain pointers: it is valid while its container lives and
+// the link it stands on is still held.
+#ifndef KAVLIB_CONTAINER_H
+#define KAVLIB_CONTAINER_H
+
+#include <kavlib/export.h>
+#include <kavlib/object.h>
+
+#include <new>
+
+/// The chain node through which a container holds one element.
+class KAVLIB_API kavLinkObj {
+public:
+    /// Refers to obj and takes a use-count reference on it.
+    explicit kavLinkObj(kavObject& obj) : _next(nullptr), _obj(obj) { obj.up(); }
+
+    kavLinkObj(const kavLinkObj&) = delete;
+    kavLinkObj& operator=(const kavLinkObj&) = delete;
+
+    /// The referenced object.
+    kavObject& getObj() const { return _obj; }
+
+    /// True only for kavLinkObjClass: a link is not a kavObject.
+    virtual bool isA(const char* name) const;
+    /// kavLinkObjClass.
+    virtual const char* className() const;
+
+    /// Storage from `pool`, or from the global heap when `pool` is null.
+    static void* operator new(std::size_t size, kavPool* pool)
+    {
+        return pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : ::operator new(size);
+    }
+    /// Gives the reference back (which may delete the element), then the
+    /// storage to the element's pool, read before the reference goes.
+    static void operator delete(void* p, std::size_t size);
+    /// Undoes operator new when building a link fails.
+    static void operator delete(void* p, kavPool* pool);
+
+    /// What `delete link` does, inline, for the containers.
+    static void release(kavLinkObj* link)
+    {
+        kavObject& obj = link->_obj;
+        kavPool* pool = obj.getPool();
+        obj.down();
+        if (pool != nullptr)
+            pool->free(link, sizeof(kavLinkObj));
+        else
+            ::operator delete(link);
+    }
+
+    kavLinkObj* _next; ///< next link of the same chain, null at the end
+
+private:
+    kavObject& _obj;   ///< the element
+};
+
+class kavIterator;
+
+/// The abstract container: count, generic find, the nested dump.
+class KAVLIB_API kavContainer : public kavObject {
+public:
+    kavContainer() : _count(0) {}
+    ~kavContainer() override;
+
+    kavContainer(const kavContainer&) = delete;
+    kavContainer& operator=(const kavContainer&) = delete;
+
+    /// The container line ("CT[n]" under flag 6, always ended by "\n"), then
+    /// every element 4 blanks deeper with the caller's endLine.
+    std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+
+    /// Number of elements held.
+    int count() const { return _count; }
+    /// True when nothing is held.
+    bool empty() const { return _count == 0; }
+
+    /// Holds a new reference to obj; returns obj.
+    virtual kavObject& add(kavObject& obj) = 0;
+    /// The first element e with objEqual(e, key), or null.
+    virtual kavObject* find(const kavObject& key) const;
+    /// A new iterator on the first element, owned by the caller.
+    virtual kavIterator* newIterator() const = 0;
+    /// Takes out the first element equal to obj; false when none matched.
+    virtual bool remove(kavObject& obj) = 0;
+    /// Takes out every element.
+    virtual void removeAll() = 0;
+
+protected:
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+    /// The first element e of the chain at `head` with objEqual(e, key).
+    static kavObject* chainFind(const kavLinkObj* head, const kavObject& key)
+    {
+        for (; head != nullptr; head = head->_next)
+            if (objEqual(head->getObj(), key))
+                return &head->getObj();
+        return nullptr;
+    }
+    /// The link field (head or a _next) that leads to the first link of the
+    /// chain whose element equals `key`; null when none does.
+    static kavLinkObj** chainFindField(kavLinkObj** field, const kavObject& key)
+    {
+        for (; *field != nullptr; field = &(*field)->_next)
+            if (objEqual((*field)->getObj(), key))
+                return field;
+        return nullptr;
+    }
+    /// Takes the first link whose element equals `obj` out of the chain at
+    /// `head` and releases it, lowering `count` first; false when none does.
+    static bool chainRemove(kavLinkObj** head, const kavObject& obj, int& count)
+    {
+        kavLinkObj** field = chainFindField(head, obj);
+        if (field == nullptr)
+            return false;
+        kavLinkObj* link = *field;
+        --count;
+        *field = link->_next;
+        kavLinkObj::release(link);
+        return true;
+    }
+    /// Releases every link of the chain at `head`, in chain order.
+    static void chainRelease(kavLinkObj*& head)
+    {
+        while (head != nullptr) {
+            kavLinkObj* link = head;
+            head = link->_next;
+            kavLinkObj::release(link);
+        }
+    }
+
+    int _count; ///< elements held
+};
+
+/// The abstract iterator.
+class KAVLIB_API kavIterator : public kavObject {
+public:
+    /// True when there is no current element.
+    virtual bool done() const = 0;
+    /// The current element; the iterator must not be done.
+    virtual kavObject& get() const = 0;
+    /// Steps to the following element; the iterator must not be done.
+    virtual void next() = 0;
+    /// Stands again on the first element.
+    virtual void reset() = 0;
+
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+    /// 1 while not done, 0 when done.
+    operator int() const { return done() ? 0 : 1; }
+    /// get(), then next(): the element before the step.
+    kavObject& operator++(int)
+    {
+        kavObject& current = get();
+        next();
+        return current;
+    }
+    /// next(), then get(): the element after the step (not past the last).
+    kavObject& operator++()
+    {
+        next();
+        return get();
+    }
+
+protected:
+    kavIterator() = default;
+};
+
+/// Owns one iterator and deletes it at the end of its scope.
+class KAVLIB_API kavIterPtr {
+public:
+    /// Owns `it`.
+    kavIterPtr(kavIterator* it) : _iter(it) {}
+    /// Owns c->newIterator().
+    kavIterPtr(const kavContainer* c) : _iter(c->newIterator()) {}
+    /// Owns c.newIterator().
+    kavIterPtr(const kavContainer& c) : _iter(c.newIterator()) {}
+    ~kavIterPtr()
+    {
+        if (_iter != nullptr)
+            delete _iter;
+    }
+
+    kavIterPtr(const kavIterPtr&) = delete;
+    kavIterPtr& operator=(const kavIterPtr&) = delete;
+
+    /// 1 while the iterator is not done, 0 when done.
+    operator int() { return _iter->done() ? 0 : 1; }
+    /// The current element.
+    kavObject& operator()() { return _iter->get(); }
+    /// The owned iterator.
+    kavIterator* operator->() { return _iter; }
+    /// Postfix step: the element before the step.
+    kavObject& operator++(int) { return (*_iter)++; }
+    /// Prefix step: the element after the step.
+    kavObject& operator++() { return ++(*_iter); }
+    /// Restarts the iterator.
+    void reset() { _iter->reset(); }
+
+    /// True only for kavIterPtrClass: a handle is not a kavObject.
+    virtual bool isA(const char* name) const;
+    /// kavIterPtrClass.
+    virtual const char* className() const;
+
+private:
+    kavIterator* _iter; ///< the owned iterator
+};
+
+#endif

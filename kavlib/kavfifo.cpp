@@ -1,0 +1,92 @@
+// kavlib: the FIFO, in order of arrival.
+#include <kavlib/kavfifo.h>
+
+kavFifo::~kavFifo()
+{
+    removeAll();
+}
+
+bool kavFifo::isA(const char* name) const
+{
+    return name == kavFifoClass || kavContainer::isA(name);
+}
+
+const char* kavFifo::className() const
+{
+    return kavFifoClass;
+}
+
+kavObject& kavFifo::add(kavObject& obj)
+{
+    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    if (_tail != nullptr)
+        _tail->_next = link;
+    else
+        _head = link;
+    link->_next = nullptr;
+    _tail = link;
+    ++_count;
+    return obj;
+}
+
+kavObject* kavFifo::find(const kavObject& key) const
+{
+    return chainFind(_head, key);
+}
+
+kavIterator* kavFifo::newIterator() const
+{
+    return new (getPool()) kavFifoIter(this);
+}
+
+bool kavFifo::remove(kavObject& obj)
+{
+    kavLinkObj* before = nullptr;
+    for (kavLinkObj* link = _head; link != nullptr; before = link, link = link->_next) {
+        if (!objEqual(link->getObj(), obj))
+            continue;
+        --_count;
+        if (before != nullptr)
+            before->_next = link->_next;
+        else
+            _head = link->_next;
+        if (link == _tail)
+            _tail = before;
+        kavLinkObj::release(link);
+        return true;
+    }
+    return false;
+}
+
+void kavFifo::removeAll()
+{
+    _count = 0;
+    chainRelease(_head);
+    _tail = nullptr;
+}
+
+// ---- kavFifoIter ----------------------------------------------------------------
+
+kavFifoIter::~kavFifoIter() = default;
+
+kavObject& kavFifoIter::get() const
+{
+    KAV_ASSERT(_current != nullptr, "_current", "kavfifo", 105);
+    return _current->getObj();
+}
+
+void kavFifoIter::next()
+{
+    KAV_ASSERT(_current != nullptr, "_current", "kavfifo", 99);
+    _current = _current->_next;
+}
+
+bool kavFifoIter::isA(const char* name) const
+{
+    return name == kavFifoIterClass || kavIterator::isA(name);
+}
+
+const char* kavFifoIter::className() const
+{
+    return kavFifoIterClass;
+}

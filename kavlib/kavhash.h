@@ -1,0 +1,182 @@
+// kavlib: the hash container.
+//
+// kavHash<size> spreads object references over `size` chains by the elements'
+// own hash: element e lives in chain e.hash(size), which must lie in 0 to
+// size - 1 and stay the same while e is held.  New links go to the head of
+// their chain; no test for an equal element is made on add.  The chain array
+// is part of the container object, so a container is one allocation.
+//
+// The collision counter counts the elements held beyond the first of their
+// chain: it always equals count() minus the number of non-empty chains.
+//
+// Iteration runs from chain 0 upwards and, within a chain, newest first.
+// reset() scans the current contents, so it sees every element then held.
+//
+// The library instantiates kavHash<4191> (the base of kavStringTbl); the
+// template is defined here so that an application can use other sizes.
+#ifndef KAVLIB_KAVHASH_H
+#define KAVLIB_KAVHASH_H
+
+#include <kavlib/container.h>
+#include <kavlib/library.h>
+
+#include <ostream>
+
+template <unsigned int size>
+class kavHashIter;
+
+template <unsigned int size>
+class KAVLIB_TEMPLATE_API kavHash : public kavContainer {
+    static_assert(size > 0, "a hash container needs at least one chain");
+
+public:
+    kavHash() : _collisions(0), _chains() {}
+    /// Takes out every element.
+    ~kavHash() override { removeAll(); }
+
+    /// Under flag 5: the object line, "CT[count] CL[collisions]" and "\n",
+    /// then the elements 4 blanks deeper; otherwise the container dump.
+    std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    bool isA(const char* name) const override { return name == kavHashClass || kavContainer::isA(name); }
+    const char* className() const override { return kavHashClass; }
+
+    kavObject& add(kavObject& obj) override;
+    kavObject* find(const kavObject& key) const override { return chainFind(_chains[key.hash(size)], key); }
+    kavIterator* newIterator() const override;
+    bool remove(kavObject& obj) override;
+    void removeAll() override;
+
+    /// Elements held beyond the first of their chain.
+    virtual unsigned int collisions() const { return _collisions; }
+
+private:
+    friend class kavHashIter<size>;
+    unsigned int _collisions;    ///< count() minus the non-empty chains
+    kavLinkObj* _chains[size];   ///< chain heads, null when empty
+};
+
+/// Walks a kavHash chain by chain, newest first within a chain.
+template <unsigned int size>
+class KAVLIB_TEMPLATE_API kavHashIter : public kavIterator {
+public:
+    /// Stands on the first element of the lowest non-empty chain.
+    explicit kavHashIter(const kavHash<size>* container) : _current(nullptr), _index(0), _container(container)
+    {
+        reset();
+    }
+
+    bool done() const override { return _current == nullptr; }
+    kavObject& get() const override
+    {
+        KAV_ASSERT(_current != nullptr, "_current", "kavhash", 287);
+        return _current->getObj();
+    }
+    void next() override;
+    void reset() override
+    {
+        _index = 0;
+        seek();
+    }
+
+    bool isA(const char* name) const override { return name == kavHashIterClass || kavIterator::isA(name); }
+    const char* className() const override { return kavHashIterClass; }
+
+    /// The chain of the current element; `size` when done.
+    unsigned int index() const { return _index; }
+
+private:
+    // Stands on the head of the first non-empty chain from _index on.
+    void seek()
+    {
+        unsigned int i = _index;
+        while (i < size && _container->_chains[i] == nullptr)
+            ++i;
+        _current = i < size ? _container->_chains[i] : nullptr;
+        _index = i;
+    }
+
+    kavLinkObj* _current;              ///< link of the current element, null when done
+    unsigned int _index;               ///< chain of _current; size when done
+    const kavHash<size>* _container;   ///< the container walked
+};
+
+template <unsigned int size>
+kavObject& kavHash<size>::add(kavObject& obj)
+{
+    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    kavLinkObj*& chain = _chains[obj.hash(size)];
+    if (chain != nullptr)
+        ++_collisions;
+    link->_next = chain;
+    chain = link;
+    ++_count;
+    return obj;
+}
+
+template <unsigned int size>
+kavIterator* kavHash<size>::newIterator() const
+{
+    return new (getPool()) kavHashIter<size>(this);
+}
+
+template <unsigned int size>
+bool kavHash<size>::remove(kavObject& obj)
+{
+    kavLinkObj*& chain = _chains[obj.hash(size)];
+    kavLinkObj** field = chainFindField(&chain, obj);
+    if (field == nullptr)
+        return false;
+    kavLinkObj* link = *field;
+    --_count;
+    *field = link->_next;
+    if (chain != nullptr)
+        --_collisions;
+    kavLinkObj::release(link);
+    return true;
+}
+
+template <unsigned int size>
+void kavHash<size>::removeAll()
+{
+    for (kavLinkObj*& chain : _chains)
+        chainRelease(chain);
+    _count = 0;
+    _collisions = 0;
+}
+
+template <unsigned int size>
+std::ostream& kavHash<size>::dump(std::ostream& os, int indent, int endLine) const
+{
+    if (!kavLib::get(5))
+        return kavContainer::dump(os, indent, endLine);
+    kavObject::dump(os, indent, 0);
+    os << "CT[" << _count << "] CL[" << _collisions << "]\n";
+    for (kavIterPtr it(this); it; it++)
+        it().dump(os, indent + 4, endLine);
+    return os;
+}
+
+template <unsigned int size>
+void kavHashIter<size>::next()
+{
+    KAV_ASSERT(_index < size, "_index < size", "kavhash", 327);
+    if (_current != nullptr && _current->_next != nullptr) {
+        _current = _current->_next;
+        return;
+    }
+    ++_index;
+    seek();
+}
+
+// The library's own instantiation, compiled once into the library.
+#if defined(_WIN32) || defined(__CYGWIN__)
+#  if !defined(KAVLIB_BUILDING) && !defined(KAVLIB_STATIC)
+extern template class __declspec(dllimport) kavHash<4191>;
+extern template class __declspec(dllimport) kavHashIter<4191>;
+#  endif
+#else
+extern template class kavHash<4191>;
+extern template class kavHashIter<4191>;
+#endif
+
+#endif

@@ -1,0 +1,73 @@
+// kavlib: the list, newest first.
+#include <kavlib/kavlist.h>
+
+kavList::~kavList()
+{
+    removeAll();
+}
+
+bool kavList::isA(const char* name) const
+{
+    return name == kavListClass || kavContainer::isA(name);
+}
+
+const char* kavList::className() const
+{
+    return kavListClass;
+}
+
+kavObject& kavList::add(kavObject& obj)
+{
+    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    link->_next = _head;
+    _head = link;
+    ++_count;
+    return obj;
+}
+
+kavObject* kavList::find(const kavObject& key) const
+{
+    return chainFind(_head, key);
+}
+
+kavIterator* kavList::newIterator() const
+{
+    return new (getPool()) kavListIter(this);
+}
+
+bool kavList::remove(kavObject& obj)
+{
+    return chainRemove(&_head, obj, _count);
+}
+
+void kavList::removeAll()
+{
+    _count = 0;
+    chainRelease(_head);
+}
+
+// ---- kavListIter ----------------------------------------------------------------
+
+kavListIter::~kavListIter() = default;
+
+kavObject& kavListIter::get() const
+{
+    KAV_ASSERT(_current != nullptr, "_current", "kavlist", 107);
+    return _current->getObj();
+}
+
+void kavListIter::next()
+{
+    KAV_ASSERT(_current != nullptr, "_current", "kavlist", 101);
+    _current = _current->_next;
+}
+
+bool kavListIter::isA(const char* name) const
+{
+    return name == kavListIterClass || kavIterator::isA(name);
+}
+
+const char* kavListIter::className() const
+{
+    return kavListIterClass;
+}

@@ -1,0 +1,177 @@
+// kavlib: memory pools.
+//
+// A kavPool hands out pieces of large blocks that it takes from the global
+// heap.  Every piece is rounded up to a multiple of 8 bytes, and the pool keeps
+// no header in front of it: whoever gives a piece back names its size again.
+//
+//  * A piece below 512 bytes that comes back goes onto the recycle list of its
+//    size class (size / 8, 64 classes) and is handed out again, last in first
+//    out, for the next request of the same class.  Both directions are a few
+//    instructions: no search, no header, no heap call.
+//  * A piece of 512 bytes or more goes back into the free-block list, which is
+//    kept in ascending address order, and merges with free memory that touches
+//    it on either side.
+//  * Requests that no recycle list serves are cut, first fit in address order,
+//    from the free blocks; when none is large enough the pool adds a block of
+//    at least 8000 bytes.  The global heap is called once per block.
+//  * Memory goes back to the global heap only when the whole pool is released
+//    (release(), the destructor, or kavPool::releaseAll()).  No destructor of
+//    any object living in the pool runs then.
+//
+// Every pool is entered in a registry of all pools, numbered, and can print a
+// report of itself.  The main pool exists from the moment the library is
+// loaded; kavObject's operator new takes it when no pool is named.
+//
+// What a pool does not do: it is not thread safe, it does not detect a piece
+// given back twice, with a size that rounds differently, or to the wrong pool
+// (build with KAVLIB_CHECKED for that), and it never shrinks.
+//
+// Pools cannot be copied: a copy would share blocks with its source, and
+// releasing either would leave the other dangling.
+#ifndef KAVLIB_KAVPOOL_H
+#define KAVLIB_KAVPOOL_H
+
+#include <kavlib/export.h>
+#include <kavlib/kavassert.h>
+
+#include <cstring>
+#include <iosfwd>
+
+/// Class-name constant of kavPool ("kavPool").
+extern KAVLIB_API const char* const kavPoolClass;
+
+class KAVLIB_API kavPool {
+public:
+    static constexpr unsigned int nclasses = 64;      ///< recycle lists
+    static constexpr unsigned int recycleLimit = 512; ///< pieces below it recycle
+    static constexpr unsigned int minBlock = 8000;    ///< smallest block added
+
+    /// Rounds a request up to the next multiple of 8.
+    static unsigned int roundSize(unsigned int size) { return (size + 7u) & ~7u; }
+
+    /// An empty pool (no block), entered at the head of the registry.
+    kavPool();
+    /// Releases every block, then leaves the registry.
+    virtual ~kavPool();
+
+    kavPool(const kavPool&) = delete;
+    kavPool& operator=(const kavPool&) = delete;
+
+    /// Adds one block of at least 8000 bytes (exactly `size` rounded up when
+    /// it is 8000 or more).  alloc() calls it for the first request of a pool
+    /// without blocks; a derived pool may prepare its first block differently.
+    virtual void establish(unsigned int size);
+    /// The release flag: consulted only by releaseAll().
+    virtual bool releaseFlag() { return _releaseFlag; }
+    /// Sets the release flag.
+    virtual void setReleaseFlag(bool flag) { _releaseFlag = flag; }
+    /// Returns every block to the global heap; the pool stays usable.
+    virtual void release();
+    /// Writes this pool's report (blocks and recycle lists under flag 0).
+    virtual std::ostream& print(std::ostream& os) const;
+    /// True only for kavPoolClass itself (pointer comparison).
+    virtual bool isA(const char* name) const;
+    /// kavPoolClass.
+    virtual const char* className() const;
+
+    /// A piece of at least `size` bytes (exactly the rounded size is
+    /// reserved), 8-byte aligned.  Its contents are not cleared.
+    void* alloc(unsigned int size);
+    /// Takes back a piece of this pool; `size` must round like the request.
+    void free(void* ptr, unsigned int size);
+
+    /// The pool number, fixed at construction.
+    int getNum() const { return _num; }
+
+    unsigned int amem() const { return _amem; } ///< bytes in allocated blocks
+    unsigned int fmem() const { return _fmem; } ///< bytes in free blocks
+    unsigned int rmem() const { return _rmem; } ///< bytes in recycled elements
+    unsigned int umem() const { return _umem; } ///< bytes handed out, not back
+    unsigned int ablocks() const;               ///< allocated blocks (walks them)
+    unsigned int fblocks() const;               ///< free blocks (walks them)
+    unsigned int rblocks() const;               ///< recycled elements (walks all lists)
+
+    // ---- the registry of all pools ----------------------------------------
+    /// The main pool: never null once the library is loaded.
+    static kavPool* mainPool() { return _mainPool; }
+    /// Makes `pool` the main pool; null is ignored.
+    static void setMainPool(kavPool* pool);
+    static unsigned int npools(); ///< registered pools
+    static unsigned int apools(); ///< sum of amem() over all pools
+    static unsigned int upools(); ///< sum of umem() over all pools
+    /// Releases the main pool and deletes every other pool, each only when
+    /// its release flag is set.  No object destructor runs.
+    static void releaseAll();
+    /// Writes the report of every pool, newest first, and the totals.
+    static void printAll(std::ostream& os);
+
+private:
+    struct BlockRecord;
+
+    void* allocSlow(unsigned int r);
+    void* takeFree(unsigned int r);
+    void freeLarge(void* ptr, unsigned int r);
+    void addblock(unsigned int size);
+    void unregister();
+
+    // Recycle-list links are stored in the first word of a piece; memcpy
+    // keeps the accesses free of aliasing assumptions about what lived there.
+    static void* loadLink(const void* piece)
+    {
+        void* link;
+        std::memcpy(&link, piece, sizeof link);
+        return link;
+    }
+    static void storeLink(void* piece, void* link) { std::memcpy(piece, &link, sizeof link); }
+
+    unsigned int _amem;                 ///< bytes in all allocated blocks
+    unsigned int _fmem;                 ///< bytes in free blocks
+    unsigned int _rmem;                 ///< bytes in recycled elements
+    unsigned int _umem;                 ///< bytes handed out and not given back
+    void* _recycleList[nclasses];       ///< LIFO list heads by size class; 0 unused
+    BlockRecord* _blockList;            ///< newest block record, null when none
+    void* _freeList;                    ///< free block at the lowest address
+    kavPool* _next;                     ///< next (older) pool in the registry
+    int _num;                           ///< pool number
+    bool _releaseFlag;                  ///< may releaseAll() release this pool?
+
+    static kavPool* _pools;             ///< registry head: the newest pool
+    static kavPool* _mainPool;          ///< the main pool
+};
+
+/// Writes the pool's report through its virtual print().
+KAVLIB_API std::ostream& operator<<(std::ostream& os, const kavPool& pool);
+
+inline void* kavPool::alloc(unsigned int size)
+{
+    const unsigned int r = roundSize(size);
+    const unsigned int c = r >> 3;
+    if (c < nclasses) {
+        void* piece = _recycleList[c];
+        if (piece != nullptr) {
+            _recycleList[c] = loadLink(piece);
+            _rmem -= r;
+            _umem += r;
+            return piece;
+        }
+    }
+    return allocSlow(r);
+}
+
+inline void kavPool::free(void* ptr, unsigned int size)
+{
+    KAV_ASSERT(ptr != nullptr, "ptr", "kavpool", 192);
+    KAV_ASSERT(size != 0, "size", "kavpool", 193);
+    const unsigned int r = roundSize(size);
+    if (r < recycleLimit) {
+        void*& head = _recycleList[r >> 3];
+        storeLink(ptr, head);
+        head = ptr;
+        _rmem += r;
+        _umem -= r;
+        return;
+    }
+    freeLarge(ptr, r);
+}
+
+#endif

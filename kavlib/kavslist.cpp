@@ -1,0 +1,78 @@
+// kavlib: the sorted list, ascending by the elements' objcmp.
+#include <kavlib/kavslist.h>
+
+kavSList::~kavSList()
+{
+    removeAll();
+}
+
+bool kavSList::isA(const char* name) const
+{
+    return name == kavSListClass || kavContainer::isA(name);
+}
+
+const char* kavSList::className() const
+{
+    return kavSListClass;
+}
+
+kavObject& kavSList::add(kavObject& obj)
+{
+    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    // Pass every element that the new object does not compare below, so that
+    // it goes after all its equals.
+    kavLinkObj** field = &_head;
+    while (*field != nullptr && !objLess(obj, (*field)->getObj()))
+        field = &(*field)->_next;
+    link->_next = *field;
+    *field = link;
+    ++_count;
+    return obj;
+}
+
+kavObject* kavSList::find(const kavObject& key) const
+{
+    return chainFind(_head, key);
+}
+
+kavIterator* kavSList::newIterator() const
+{
+    return new (getPool()) kavSListIter(this);
+}
+
+bool kavSList::remove(kavObject& obj)
+{
+    return chainRemove(&_head, obj, _count);
+}
+
+void kavSList::removeAll()
+{
+    _count = 0;
+    chainRelease(_head);
+}
+
+// ---- kavSListIter ----------------------------------------------------------------
+
+kavSListIter::~kavSListIter() = default;
+
+kavObject& kavSListIter::get() const
+{
+    KAV_ASSERT(_current != nullptr, "_current", "kavslist", 107);
+    return _current->getObj();
+}
+
+void kavSListIter::next()
+{
+    KAV_ASSERT(_current != nullptr, "_current", "kavslist", 101);
+    _current = _current->_next;
+}
+
+bool kavSListIter::isA(const char* name) const
+{
+    return name == kavSListIterClass || kavIterator::isA(name);
+}
+
+const char* kavSListIter::className() const
+{
+    return kavSListIterClass;
+}

@@ -1,0 +1,229 @@
+// kavlib: string elements, string tables and string handles.
+#include <kavlib/kavstr.h>
+
+#include <kavlib/library.h>
+#include <kavlib/namedobject.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <ostream>
+
+namespace {
+
+// Stands in for a null text.
+char emptyText[1] = {'\0'};
+
+const kavStrElem& asElem(const kavObject& o) { return static_cast<const kavStrElem&>(o); }
+
+} // namespace
+
+// ---- kavStrElem ------------------------------------------------------------------
+
+kavStrElem::kavStrElem(const char* s) : _text(nullptr)
+{
+    const std::size_t n = std::strlen(s) + 1;
+    kavPool* pool = getPool();
+    void* text = pool != nullptr ? pool->alloc(static_cast<unsigned int>(n)) : ::operator new(n);
+    _text = static_cast<char*>(std::memcpy(text, s, n));
+}
+
+kavStrElem::~kavStrElem()
+{
+    kavPool* pool = getPool();
+    if (pool != nullptr)
+        pool->free(_text, static_cast<unsigned int>(std::strlen(_text) + 1));
+    else
+        ::operator delete(_text);
+}
+
+unsigned int kavStrElem::hash(int n) const
+{
+    if (_text == nullptr)
+        return 0;
+    std::uint32_t h = 1;
+    for (const char* p = _text; *p != '\0'; ++p) {
+        // Bytes count as signed: 0x80 to 0xFF add -128 to -1, modulo 2^32.
+        const std::int32_t v = static_cast<signed char>(*p);
+        h = (h << 8) + h + static_cast<std::uint32_t>(v);
+    }
+    return h % static_cast<unsigned int>(n);
+}
+
+std::ostream& kavStrElem::dump(std::ostream& os, int indent, int endLine) const
+{
+    if (kavLib::get(4)) {
+        kavObject::dump(os, indent, 0);
+        indent = 0;
+    }
+    os << kavLib::space(indent) << _text << " ";
+    if (endLine != 0)
+        os << std::endl;
+    return os;
+}
+
+bool kavStrElem::isEqual(const kavObject& o) const
+{
+    if (&o == this)
+        return true;
+    if (o.isA(kavStrElemClass))
+        return std::strcmp(_text, asElem(o)._text) == 0;
+    return false;
+}
+
+int kavStrElem::objcmp(const kavObject& o) const
+{
+    if (&o == this)
+        return 0;
+    if (o.isA(kavStrElemClass))
+        return std::strcmp(_text, asElem(o)._text);
+    return addressOrder(*this, o);
+}
+
+bool kavStrElem::isA(const char* name) const
+{
+    return name == kavStrElemClass || kavObject::isA(name);
+}
+
+const char* kavStrElem::className() const
+{
+    return kavStrElemClass;
+}
+
+kavStrElem::operator kavString&()
+{
+    return *new (getPool()) kavString(this);
+}
+
+// ---- kavStringTbl ----------------------------------------------------------------
+
+kavStringTbl* kavStringTbl::_table = nullptr;
+kavStringTbl* kavStringTbl::_tempTable = nullptr;
+
+kavStringTbl::~kavStringTbl() = default;
+
+kavStringTbl* kavStringTbl::establish(kavPool* p)
+{
+    if (_table == nullptr)
+        _table = new (p) kavStringTbl;
+    return _table;
+}
+
+kavStringTbl* kavStringTbl::establishTemp(kavPool* p)
+{
+    if (_tempTable == nullptr)
+        _tempTable = new (p) kavStringTbl;
+    return _tempTable;
+}
+
+void kavStringTbl::pool()
+{
+    _table = nullptr;
+    _tempTable = nullptr;
+}
+
+void kavStringTbl::tempPool()
+{
+    _tempTable = nullptr;
+}
+
+kavStrElem& kavStringTbl::addStrElem(const char* s)
+{
+    KAV_ASSERT(_table != nullptr, "_table", "kavstr", 157);
+    if (s == nullptr)
+        s = emptyText;
+    kavStrElem* candidate = new (getPool()) kavStrElem(s);
+    if (kavObject* found = find(*candidate)) {
+        delete candidate;
+        return static_cast<kavStrElem&>(*found);
+    }
+    add(*candidate);
+    return *candidate;
+}
+
+bool kavStringTbl::isA(const char* name) const
+{
+    return name == kavStringTblClass || kavHash<4191>::isA(name);
+}
+
+const char* kavStringTbl::className() const
+{
+    return kavStringTblClass;
+}
+
+// ---- kavString ----------------------------------------------------------------
+
+kavString::kavString(const char* s) : _elem(nullptr)
+{
+    if (kavStringTbl::_tempTable != nullptr) {
+        _elem = &kavStringTbl::_tempTable->addStrElem(s);
+        return;
+    }
+    KAV_ASSERT(kavStringTbl::_table != nullptr, "kavStringTbl::_table", "kavstr", 190);
+    _elem = &kavStringTbl::_table->addStrElem(s);
+}
+
+kavString::~kavString() = default;
+
+unsigned int kavString::hash(int n) const
+{
+    return _elem->hash(n);
+}
+
+namespace {
+
+// The element of a named object's stored name string.
+const kavStrElem* nameElem(const kavObject& named)
+{
+    return static_cast<const kavString&>(static_cast<const kavNamedObj&>(named)).elem();
+}
+
+const kavString& asString(const kavObject& o) { return static_cast<const kavString&>(o); }
+
+} // namespace
+
+bool kavString::isEqual(const kavObject& o) const
+{
+    if (&o == this)
+        return true;
+    if (o.isA(kavNamedObjClass))
+        return _elem == nameElem(o);
+    if (o.isA(kavStringClass))
+        return _elem == asString(o)._elem;
+    return false;
+}
+
+int kavString::objcmp(const kavObject& o) const
+{
+    if (&o == this)
+        return 0;
+    const kavStrElem* other;
+    if (o.isA(kavNamedObjClass))
+        other = nameElem(o);
+    else if (o.isA(kavStringClass))
+        other = asString(o)._elem;
+    else
+        return addressOrder(*this, o);
+    if (_elem == other)
+        return 0;
+    return std::strcmp(*_elem, *other);
+}
+
+std::ostream& kavString::dump(std::ostream& os, int indent, int endLine) const
+{
+    if (kavLib::get(4)) {
+        kavObject::dump(os, indent, 1);
+        indent += 1;
+    }
+    return _elem->dump(os, indent, endLine);
+}
+
+bool kavString::isA(const char* name) const
+{
+    return name == kavStringClass || kavObject::isA(name);
+}
+
+const char* kavString::className() const
+{
+    return kavStringClass;
+}

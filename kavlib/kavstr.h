@@ -1,0 +1,132 @@
+// kavlib: interned strings.
+//
+// Each distinct text is stored once, as a kavStrElem, in a kavStringTbl, and
+// kavString handles refer to elements instead of holding copies: two strings
+// of one table are equal exactly when they refer to the same element, a
+// pointer comparison.  Strings order by text.
+//
+// Two tables can exist at once.  The global table is set up by kavLib::init
+// (or reInit) in the main pool.  The temporary table, set up by
+// kavLib::tempInit, takes every string made from text while it exists; it
+// goes away, with all its elements, at kavLib::tempReset.  A table, its
+// elements, their texts and the links that hold them all live in the table's
+// pool, which is how a table is discarded: its pool is released.
+//
+// A string owns and counts nothing; a string whose table has gone must not be
+// used except to be destroyed.  Strings of equal text from different tables
+// are not equal, though they order as equal.
+#ifndef KAVLIB_KAVSTR_H
+#define KAVLIB_KAVSTR_H
+
+#include <kavlib/kavhash.h>
+
+class kavString;
+
+/// One interned text.
+class KAVLIB_API kavStrElem : public kavObject {
+public:
+    /// Copies `s` (not null) into the element's pool, or the global heap.
+    explicit kavStrElem(const char* s);
+    /// Gives the text back, sized by its current length.
+    ~kavStrElem() override;
+
+    kavStrElem(const kavStrElem&) = delete;
+    kavStrElem& operator=(const kavStrElem&) = delete;
+
+    /// The string hash: h = 1; h = h * 257 + (signed) byte, wrapping; h % n.
+    unsigned int hash(int n) const override;
+    /// Under flag 4 the object line first (then no indentation); then the
+    /// indentation, the text and a blank; endl when endLine != 0.
+    std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    /// Equal texts (another kavStrElem only).
+    bool isEqual(const kavObject& o) const override;
+    /// strcmp's own value against another kavStrElem, else address order.
+    int objcmp(const kavObject& o) const override;
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+    /// A new handle on this element, made in the element's pool; the caller
+    /// owns it.
+    operator kavString&();
+    /// The text itself; its length must not change.
+    operator char*() const { return _text; }
+
+private:
+    char* _text; ///< the element's copy of its text
+};
+
+/// A table of interned texts: a hash container of 4191 chains.
+class KAVLIB_API kavStringTbl : public kavHash<4191> {
+public:
+    ~kavStringTbl() override;
+
+    /// The global table, made in pool `p` (null: the main pool) if there is
+    /// none yet; an existing table is returned unchanged.
+    static kavStringTbl* establish(kavPool* p);
+    /// The same for the temporary table.
+    static kavStringTbl* establishTemp(kavPool* p);
+    /// The global table, or null.
+    static const kavStringTbl* table() { return _table; }
+    /// The temporary table, or null.
+    static const kavStringTbl* tempTable() { return _tempTable; }
+
+    /// The element of this table for `s` (null means the empty text), made
+    /// when the text is new.  The global table must be established, even
+    /// when this is the temporary table.
+    kavStrElem& addStrElem(const char* s);
+
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+protected:
+    kavStringTbl() = default;
+    /// Forgets both tables (nothing is freed).
+    static void pool();
+    /// Forgets the temporary table (nothing is freed).
+    static void tempPool();
+
+private:
+    friend class kavLib;
+    friend class kavString;
+
+    static kavStringTbl* _table;     ///< the global table, or null
+    static kavStringTbl* _tempTable; ///< the temporary table, or null
+};
+
+/// A handle on an interned text.
+class KAVLIB_API kavString : public kavObject {
+public:
+    /// Interns `s` in the temporary table if there is one, else in the global
+    /// table, which must then exist.  Null means the empty text.
+    kavString(const char* s);
+    /// Refers to o's element.
+    kavString(const kavString& o) : kavObject(), _elem(o._elem) {}
+    /// Refers to `e` (not null).
+    explicit kavString(kavStrElem* e) : _elem(e) {}
+    /// Leaves the element alone.
+    ~kavString() override;
+
+    kavString& operator=(const kavString&) = default;
+
+    /// The element's text.
+    operator char*() const { return static_cast<char*>(*_elem); }
+    /// The element.
+    kavStrElem* elem() const { return _elem; }
+
+    /// The element's hash.
+    unsigned int hash(int n) const override;
+    /// Same element as another string or as a named object's name.
+    bool isEqual(const kavObject& o) const override;
+    /// Text order against strings and named objects, else address order.
+    int objcmp(const kavObject& o) const override;
+    /// Under flag 4 the string's object line (ended) and the element one
+    /// blank deeper; otherwise the element's dump.
+    std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+private:
+    kavStrElem* _elem; ///< the interned element, never owned
+};
+
+#endif

@@ -1,0 +1,133 @@
+// kavlib: flags, indentation, section timers, start-up and reset.
+#include <kavlib/library.h>
+
+#include <kavlib/kavpool.h>
+#include <kavlib/kavstr.h>
+
+#include <cstdio>
+#include <ostream>
+
+bool kavLib::_f[kavLib::nflags];
+char kavLib::_buffer[kavLib::bufferSize];
+kavTime kavLib::_time;
+
+void kavLib::clrAll()
+{
+    for (int i = 0; i < nflags; ++i)
+        _f[i] = false;
+}
+
+char* kavLib::space(int n)
+{
+    if (n == 0) {
+        _buffer[0] = '\0';
+    } else {
+        // "%*s" right-aligns one blank in a field of n (left-aligns for a
+        // negative n): |n| blanks either way.  The bound keeps an indentation
+        // past the buffer's 127 blanks from writing beyond it.
+        std::snprintf(_buffer, sizeof _buffer, "%*s", n, " ");
+    }
+    return _buffer;
+}
+
+// ---- section timers ------------------------------------------------------
+
+kavTime kavLib::startTimer()
+{
+    _time.startTime = std::time(nullptr);
+    _time.sectionTime = std::time(nullptr);
+    _time.lastTime = std::time(nullptr);
+    _time.lastClock = _time.sectionClock = _time.startClock = std::clock();
+    return _time;
+}
+
+kavTime kavLib::updateTimer()
+{
+    _time.sectionTime = _time.lastTime;
+    _time.lastTime = std::time(nullptr);
+    _time.sectionClock = _time.lastClock;
+    _time.lastClock = std::clock();
+    return _time;
+}
+
+namespace {
+
+// Seconds of processor time between two clock readings.
+double elapsed(std::clock_t from, std::clock_t to)
+{
+    return static_cast<double>(to - from) / CLOCKS_PER_SEC;
+}
+
+// Writes one "    <label> hh:mm:ss" line of a section report.
+void writeClockLine(std::ostream& os, const char* format, std::time_t t)
+{
+    char buf[100];
+    const std::tm* tm = std::localtime(&t);
+    std::snprintf(buf, sizeof buf, format, tm->tm_hour, tm->tm_min, tm->tm_sec);
+    os << buf;
+}
+
+} // namespace
+
+std::ostream& kavLib::sectionTimer(std::ostream& os, const char* label)
+{
+    updateTimer();
+    if (*label != '\0')
+        os << label << std::endl;
+    writeClockLine(os, "    Start section time   %2d:%02d:%02d\n", _time.sectionTime);
+    writeClockLine(os, "    End section time     %2d:%02d:%02d\n", _time.lastTime);
+    char buf[100];
+    std::snprintf(buf, sizeof buf, "    Elapsed section time %fs\n",
+                  elapsed(_time.sectionClock, _time.lastClock));
+    os << buf;
+    return os;
+}
+
+std::ostream& kavLib::stopTimer(std::ostream& os)
+{
+    updateTimer();
+    os << "Starting time " << std::ctime(&_time.startTime);
+    os << "Ending time   " << std::ctime(&_time.lastTime);
+    os << "Elapsed time  " << elapsed(_time.startClock, _time.lastClock) << "s\n";
+    return os;
+}
+
+// ---- start-up and reset ----------------------------------------------------
+
+void kavLib::init(bool clear)
+{
+    kavStringTbl::establish(nullptr);
+    if (clear)
+        clrAll();
+}
+
+void kavLib::reInit(bool clear)
+{
+    kavStringTbl::pool();
+    kavPool::releaseAll();
+    kavStringTbl::establish(nullptr);
+    if (clear)
+        clrAll();
+}
+
+void kavLib::reset()
+{
+    kavStringTbl::pool();
+    kavPool::releaseAll();
+}
+
+void kavLib::tempInit(kavPool* pool)
+{
+    if (pool == nullptr)
+        pool = new kavPool;
+    kavStringTbl::establishTemp(pool);
+}
+
+void kavLib::tempReset()
+{
+    const kavStringTbl* table = kavStringTbl::tempTable();
+    if (table == nullptr)
+        return;
+    table->getPool()->release();
+    kavStringTbl::tempPool();
+}

@@ -1,0 +1,75 @@
+// kavlib: the named object.
+#include <kavlib/namedobject.h>
+
+#include <kavlib/library.h>
+
+#include <ostream>
+
+kavNamedObj::kavNamedObj(const kavString& s) : _name(nullptr)
+{
+    _name = new (getPool()) kavString(s);
+}
+
+kavNamedObj::kavNamedObj(const kavNamedObj& other) : kavObject(), _name(nullptr)
+{
+    _name = new (getPool()) kavString(*other._name);
+}
+
+kavNamedObj::~kavNamedObj()
+{
+    if (_name != nullptr)
+        delete _name;
+}
+
+const kavString& kavNamedObj::name() const
+{
+    return *_name;
+}
+
+unsigned int kavNamedObj::hash(int n) const
+{
+    return _name->hash(n);
+}
+
+bool kavNamedObj::isEqual(const kavObject& o) const
+{
+    if (&o == this)
+        return true;
+    if (o.isA(kavNamedObjClass))
+        return _name->elem() == static_cast<const kavNamedObj&>(o)._name->elem();
+    if (o.isA(kavStringClass))
+        return _name->elem() == static_cast<const kavString&>(o).elem();
+    return false;
+}
+
+int kavNamedObj::objcmp(const kavObject& o) const
+{
+    if (&o == this)
+        return 0;
+    if (o.isA(kavNamedObjClass))
+        return name().objcmp(static_cast<const kavNamedObj&>(o).name());
+    if (o.isA(kavStringClass))
+        return name().objcmp(o);
+    return addressOrder(*this, o);
+}
+
+std::ostream& kavNamedObj::dump(std::ostream& os, int indent, int endLine) const
+{
+    kavObject::dump(os, indent, 0);
+    int nameIndent = 0;
+    if (kavLib::get(4)) {
+        os << "\n";
+        nameIndent = indent + 1;
+    }
+    return name().dump(os, nameIndent, endLine);
+}
+
+bool kavNamedObj::isA(const char* name) const
+{
+    return name == kavNamedObjClass || kavObject::isA(name);
+}
+
+const char* kavNamedObj::className() const
+{
+    return kavNamedObjClass;
+}

@@ -1,0 +1,115 @@
+// kavlib: the object root.
+//
+// kavObject is the root of every class whose instances can be stored in a
+// container, hashed, compared or dumped.  It gives each object
+//   * class identity by exported class-name constants (className, isA);
+//   * hashing, equality and ordering, by default by address;
+//   * a one-line dump whose fields are switched by library flags 1, 0, 3;
+//   * pool-aware creation: `new (pool) T(...)` places the object in `pool`
+//     (a null or omitted pool means the main pool), and such a pooled object
+//     carries its pool and a use count.  Containers call up() and down(); the
+//     step of down() from 1 to 0 deletes the object back into its pool.
+//
+// Objects made any other way (automatic, static, member, array element,
+// placement into a buffer) have no pool, are never counted and never deleted
+// by the library.  A pooled class must have kavObject as its first base.
+//
+// Class identity compares pointers, never texts: pass the exported constants
+// (kavListClass, ...), not string literals.
+#ifndef KAVLIB_OBJECT_H
+#define KAVLIB_OBJECT_H
+
+#include <kavlib/export.h>
+#include <kavlib/kavpool.h>
+
+#include <cstddef>
+#include <iosfwd>
+
+// Class-name constants: what className() returns and dumps print.
+extern KAVLIB_API const char* const kavObjectClass;     ///< "kavObject"
+extern KAVLIB_API const char* const kavContainerClass;  ///< "kavContainer"
+extern KAVLIB_API const char* const kavListClass;       ///< "kavList"
+extern KAVLIB_API const char* const kavSListClass;      ///< "kavSList"
+extern KAVLIB_API const char* const kavFifoClass;       ///< "kavFifo"
+extern KAVLIB_API const char* const kavHashClass;       ///< "kavHash"
+extern KAVLIB_API const char* const kavStringTblClass;  ///< "kavStringTblClass"
+extern KAVLIB_API const char* const kavIteratorClass;   ///< "kavIterator"
+extern KAVLIB_API const char* const kavListIterClass;   ///< "kavListIter"
+extern KAVLIB_API const char* const kavSListIterClass;  ///< "kavSListIter"
+extern KAVLIB_API const char* const kavFifoIterClass;   ///< "kavFifoIter"
+extern KAVLIB_API const char* const kavHashIterClass;   ///< "kavHashIter"
+extern KAVLIB_API const char* const kavNamedObjClass;   ///< "kavNamedObj"
+extern KAVLIB_API const char* const kavStringClass;     ///< "kavStringClass"
+extern KAVLIB_API const char* const kavStrElemClass;    ///< "kavStrElem"
+extern KAVLIB_API const char* const kavLinkObjClass;    ///< "kavLinkObj"
+extern KAVLIB_API const char* const kavIterPtrClass;    ///< "kavIterPtr"
+extern KAVLIB_API const char* const kavSptrClass;       ///< "kavSptr" (no class answers to it)
+
+class KAVLIB_API kavObject {
+public:
+    /// Pooled when made by operator new below; otherwise unpooled.  Count 0.
+    kavObject();
+    /// Builds the root part afresh: no pool or count is taken from `other`.
+    kavObject(const kavObject& other);
+    /// Leaves the root part (pool and use count) unchanged.
+    kavObject& operator=(const kavObject&) { return *this; }
+    virtual ~kavObject();
+
+    /// Address >> 3, modulo n (n > 0).
+    virtual unsigned int hash(int n) const;
+    /// Indentation, class name, a blank, then "@[addr] " (flag 1),
+    /// "P[pool] " (flag 0), "RC[count] " (flag 3); endl when endLine != 0.
+    virtual std::ostream& dump(std::ostream& os, int indent, int endLine) const;
+    /// True when `other` is this very object.
+    virtual bool isEqual(const kavObject& other) const;
+    /// 0 for this very object, else -1/+1 by address.
+    virtual int objcmp(const kavObject& other) const;
+    /// True when `name` is kavObjectClass (pointer comparison).
+    virtual bool isA(const char* name) const;
+    /// kavObjectClass.
+    virtual const char* className() const;
+
+    /// Takes storage from `pool`, or from the main pool when it is null, or
+    /// from the global heap when there is no main pool either.
+    static void* operator new(std::size_t size, kavPool* pool = nullptr);
+    /// Builds an unpooled object in caller-supplied storage.
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    /// Gives the storage back to the object's pool (or the global heap).
+    static void operator delete(void* p, std::size_t size);
+    /// Undoes operator new(size, pool) when a constructor throws.
+    static void operator delete(void* p, kavPool* pool);
+    /// Counterpart of the placement form; nothing to give back.
+    static void operator delete(void*, void*) noexcept {}
+
+    /// One more holder (pooled objects only).
+    void up()
+    {
+        if (_pool != nullptr)
+            ++_useCount;
+    }
+    /// One holder fewer; the step from 1 to 0 deletes a pooled object.
+    void down()
+    {
+        if (_pool != nullptr && --_useCount == 0)
+            delete this;
+    }
+    /// The owning pool; null for an unpooled object.
+    kavPool* getPool() const { return _pool; }
+    /// The use count (always 0 for an unpooled object).
+    int useCount() const { return _useCount; }
+
+protected:
+    /// The address order of two objects: -1 when `a` lies below `b`, else +1.
+    static int addressOrder(const kavObject& a, const kavObject& b);
+
+private:
+    kavPool* _pool;  ///< owning pool, null when unpooled
+    int _useCount;   ///< holders that called up() and not yet down()
+};
+
+/// a.isEqual(b): `a` is the stored element, so its class decides.
+KAVLIB_API bool objEqual(const kavObject& a, const kavObject& b);
+/// a.objcmp(b) < 0: `a` is the object being added to a sorted list.
+KAVLIB_API bool objLess(const kavObject& a, const kavObject& b);
+
+#endif
