@@ -1,3 +1,6 @@
-#include <kavlib/kavlib.h>
-#include <gtest/gtest.h>
-TEST(Smoke, Loads) { EXPECT_EQ(kavPool::npools(), 1u); }
+#include "testutil.h"
+
+TEST_F(kavLibTest, LoadsWithTheMainPoolAlone)
+{
+    EXPECT_EQ(kavPool::npools(), 1u);
+}

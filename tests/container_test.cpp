@@ -1,0 +1,6 @@
+#include "testutil.h"
+
+TEST_F(kavLibTest, LoadsWithTheMainPoolAlone)
+{
+    EXPECT_EQ(kavPool::npools(), 1u);
+}

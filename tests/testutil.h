@@ -1,0 +1,54 @@
+// Shared helpers of the kavlib test suites.
+#ifndef KAVLIB_TESTS_TESTUTIL_H
+#define KAVLIB_TESTS_TESTUTIL_H
+
+#include <kavlib/kavlib.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+// Library state is process-wide (registry, main pool, flags, string tables).
+// Every fixture puts it back to what it is right after load, before and
+// after each test, so that the order of tests never matters.  A test that
+// makes another pool the main pool must make the original the main pool
+// again before it ends.
+class kavLibTest : public ::testing::Test {
+protected:
+    void SetUp() override { restore(); }
+    void TearDown() override { restore(); }
+
+    static void restore()
+    {
+        kavLib::reset();
+        kavLib::clrAll();
+        kavLib::space(0);
+    }
+};
+
+// The same, with the global string table established (kavLib::init).
+class kavInitTest : public kavLibTest {
+protected:
+    void SetUp() override
+    {
+        kavLibTest::SetUp();
+        kavLib::init(false);
+    }
+};
+
+// Replaces every pointer the stream wrote ("0x..." on glibc) by "@PTR", so
+// that dumps and reports can be compared as whole texts.
+inline std::string maskPointers(const std::string& text)
+{
+    static const std::regex pointer("0x[0-9a-fA-F]+");
+    return std::regex_replace(text, pointer, "@PTR");
+}
+
+// The assertion report of the library, as a death-test pattern.
+inline std::string assertionReport(const char* expr, const char* file, int line)
+{
+    return std::string("Assertion failed: ") + expr + ", file " + file + ", line " + std::to_string(line);
+}
+
+#endif
