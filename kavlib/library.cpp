@@ -63,8 +63,18 @@ void writeClockLine(std::ostream& os, const char* format, std::time_t t)
 {
     char buf[100];
     const std::tm* tm = std::localtime(&t);
-    std::snprintf(buf, sizeof buf, format, tm->tm_hour, tm->tm_min, tm->tm_sec);
+    if (tm == nullptr) // a calendar time the C library cannot convert
+        std::snprintf(buf, sizeof buf, format, 0, 0, 0);
+    else
+        std::snprintf(buf, sizeof buf, format, tm->tm_hour, tm->tm_min, tm->tm_sec);
     os << buf;
+}
+
+// ctime's text for t ("\n" alone when the C library cannot convert t).
+const char* dateLine(const std::time_t& t)
+{
+    const char* text = std::ctime(&t);
+    return text != nullptr ? text : "\n";
 }
 
 } // namespace
@@ -86,8 +96,8 @@ std::ostream& kavLib::sectionTimer(std::ostream& os, const char* label)
 std::ostream& kavLib::stopTimer(std::ostream& os)
 {
     updateTimer();
-    os << "Starting time " << std::ctime(&_time.startTime);
-    os << "Ending time   " << std::ctime(&_time.lastTime);
+    os << "Starting time " << dateLine(_time.startTime);
+    os << "Ending time   " << dateLine(_time.lastTime);
     os << "Elapsed time  " << elapsed(_time.startClock, _time.lastClock) << "s\n";
     return os;
 }
