@@ -20,6 +20,8 @@
 
 #include <kavlib/kavhash.h>
 
+#include <cstddef>
+
 class kavString;
 
 /// One interned text.
@@ -99,6 +101,8 @@ public:
     /// Interns `s` in the temporary table if there is one, else in the global
     /// table, which must then exist.  Null means the empty text.
     kavString(const char* s);
+    /// The string of the empty text, as for a null text.
+    kavString(std::nullptr_t) : kavString(static_cast<const char*>(nullptr)) {}
     /// Refers to o's element.
     kavString(const kavString& o) : kavObject(), _elem(o._elem) {}
     /// Refers to `e` (not null).

@@ -375,3 +375,14 @@ TEST_F(kavStringDeathTest, InterningWithoutTheGlobalTable)
     kavLib::tempReset();
     EXPECT_DEATH({ kavString s("x"); }, assertionReport("kavStringTbl::_table", "kavstr", 190));
 }
+
+// A null pool and a null text are spelled with nullptr as readily as with a
+// typed null; both forms must compile and mean the main pool / empty text.
+TEST_F(kavInitTest, NullptrSpellingsOfPoolAndText)
+{
+    kavString* s = new (nullptr) kavString(nullptr);
+    EXPECT_EQ(s->getPool(), kavPool::mainPool());
+    EXPECT_STREQ(static_cast<char*>(*s), "");
+    EXPECT_TRUE(s->isEqual(kavString("")));
+    delete s;
+}
