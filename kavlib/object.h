@@ -72,12 +72,20 @@ public:
     /// Takes storage from `pool`, or from the main pool when it is null, or
     /// from the global heap when there is no main pool either.
     static void* operator new(std::size_t size, kavPool* pool = nullptr);
+    /// `new (nullptr) T`: the main pool, as for any null pool.  Without it
+    /// the literal would be ambiguous between the pool and placement forms.
+    static void* operator new(std::size_t size, std::nullptr_t)
+    {
+        return operator new(size, static_cast<kavPool*>(nullptr));
+    }
     /// Builds an unpooled object in caller-supplied storage.
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     /// Gives the storage back to the object's pool (or the global heap).
     static void operator delete(void* p, std::size_t size);
     /// Undoes operator new(size, pool) when a constructor throws.
     static void operator delete(void* p, kavPool* pool);
+    /// Undoes operator new(size, nullptr) when a constructor throws.
+    static void operator delete(void* p, std::nullptr_t) { operator delete(p, static_cast<kavPool*>(nullptr)); }
     /// Counterpart of the placement form; nothing to give back.
     static void operator delete(void*, void*) noexcept {}
 
