@@ -26,7 +26,14 @@ struct GenericFindList : kavList {
 template <class C>
 class ContainerProtocol : public kavLibTest {};
 using Containers = ::testing::Types<kavList, kavSList, kavFifo, kavHash<4191>, kavHash<7>>;
-TYPED_TEST_SUITE(ContainerProtocol, Containers);
+struct ContainerNames {
+    template <class C>
+    static std::string GetName(int i)
+    {
+        return std::vector<std::string>{"List", "SList", "Fifo", "Hash4191", "Hash7"}.at(static_cast<std::size_t>(i));
+    }
+};
+TYPED_TEST_SUITE(ContainerProtocol, Containers, ContainerNames);
 
 // A pooled element dies when it leaves its last container: by remove, by
 // removeAll, by the container's destructor.  An unpooled one never dies.
