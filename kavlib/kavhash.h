@@ -23,7 +23,7 @@
 #include <ostream>
 
 template <unsigned int size>
-class kavHashIter;
+class KAVLIB_TEMPLATE_API kavHashIter;
 
 template <unsigned int size>
 class KAVLIB_TEMPLATE_API kavHash : public kavContainer {

@@ -72,8 +72,12 @@ public:
     /// Takes storage from `pool`, or from the main pool when it is null, or
     /// from the global heap when there is no main pool either.
     static void* operator new(std::size_t size, kavPool* pool = nullptr);
-    /// `new (nullptr) T`: the main pool, as with no pool named.
-    static void* operator new(std::size_t size, std::nullptr_t) { return operator new(size, static_cast<kavPool*>(nullptr)); }
+    /// `new (nullptr) T`: the main pool, as for any null pool.  Without it
+    /// the literal would be ambiguous between the pool and placement forms.
+    static void* operator new(std::size_t size, std::nullptr_t)
+    {
+        return operator new(size, static_cast<kavPool*>(nullptr));
+    }
     /// Builds an unpooled object in caller-supplied storage.
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     /// Gives the storage back to the object's pool (or the global heap).

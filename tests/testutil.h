@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 // Library state is process-wide (registry, main pool, flags, string tables).
 // Every fixture puts it back to what it is right after load, before and
@@ -50,5 +53,53 @@ inline std::string assertionReport(const char* expr, const char* file, int line)
 {
     return std::string("Assertion failed: ") + expr + ", file " + file + ", line " + std::to_string(line);
 }
+
+// A container element with a chosen key: equal to and ordered like other
+// elements by key, in chain `key % n` of a hash container, and counting its
+// destructions in `deaths`.
+struct kavTestElem : kavObject {
+    explicit kavTestElem(int k = 0) : key(k) {}
+    ~kavTestElem() override { ++deaths; }
+    unsigned int hash(int n) const override { return static_cast<unsigned int>(key) % static_cast<unsigned int>(n); }
+    bool isEqual(const kavObject& o) const override
+    {
+        const auto* e = dynamic_cast<const kavTestElem*>(&o);
+        return e != nullptr && e->key == key;
+    }
+    int objcmp(const kavObject& o) const override
+    {
+        const auto* e = dynamic_cast<const kavTestElem*>(&o);
+        if (e == nullptr)
+            return kavObject::objcmp(o);
+        return key < e->key ? -1 : key > e->key ? 1 : 0;
+    }
+    int key;
+    static inline int deaths = 0;
+};
+
+// What o.dump(os, indent, endLine) writes; checks that it returns os.
+inline std::string dumpText(const kavObject& o, int indent, int endLine)
+{
+    std::ostringstream os;
+    EXPECT_EQ(&o.dump(os, indent, endLine), &os);
+    return os.str();
+}
+
+// Adds the objects to the container in the order given.
+inline void addAll(kavContainer& c, std::initializer_list<kavObject*> elems)
+{
+    for (kavObject* e : elems)
+        c.add(*e);
+}
+
+// The elements of a container in its iteration order.
+inline std::vector<kavObject*> walk(const kavContainer& c)
+{
+    std::vector<kavObject*> out;
+    for (kavIterPtr it(c); it; it++)
+        out.push_back(&it());
+    return out;
+}
+using objs = std::vector<kavObject*>;
 
 #endif
