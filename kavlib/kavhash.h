@@ -168,9 +168,12 @@ void kavHashIter<size>::next()
     seek();
 }
 
-// The library's own instantiation, compiled once into the library.
+// The library's own instantiation, compiled once into the library.  MinGW
+// (GCC's Windows ABI) exports only the out-of-line members of an explicit
+// instantiation, not those defined in the class, so its applications make
+// their own instantiation instead of importing an incomplete one.
 #if defined(_WIN32) || defined(__CYGWIN__)
-#  if !defined(KAVLIB_BUILDING) && !defined(KAVLIB_STATIC)
+#  if !defined(KAVLIB_BUILDING) && !defined(KAVLIB_STATIC) && defined(_MSC_VER)
 extern template class __declspec(dllimport) kavHash<4191>;
 extern template class __declspec(dllimport) kavHashIter<4191>;
 #  endif

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ostream>
+#include <type_traits>
 
 bool kavLib::_f[kavLib::nflags];
 char kavLib::_buffer[kavLib::bufferSize];
@@ -52,10 +53,15 @@ kavTime kavLib::updateTimer()
 
 namespace {
 
-// Seconds of processor time between two clock readings.
+// Seconds of processor time between two clock readings.  Where clock_t is
+// 32 bits (32-bit Linux, Windows) the readings wrap; the difference is taken
+// modulo the width of clock_t, so it stays right across one wrap and never
+// overflows.
 double elapsed(std::clock_t from, std::clock_t to)
 {
-    return static_cast<double>(to - from) / CLOCKS_PER_SEC;
+    using ticks = std::make_unsigned_t<std::clock_t>;
+    const auto diff = static_cast<std::clock_t>(static_cast<ticks>(to) - static_cast<ticks>(from));
+    return static_cast<double>(diff) / CLOCKS_PER_SEC;
 }
 
 // Writes one "    <label> hh:mm:ss" line of a section report.

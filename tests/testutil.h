@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <initializer_list>
 #include <regex>
 #include <sstream>
@@ -40,11 +41,21 @@ protected:
     }
 };
 
-// Replaces every pointer the stream wrote ("0x..." on glibc) by "@PTR", so
-// that dumps and reports can be compared as whole texts.
+// Replaces every pointer the stream wrote by "@PTR", so that dumps and
+// reports can be compared as whole texts.  libstdc++ (Linux, MinGW) writes
+// "0x61fe10"; Microsoft's library writes every digit without a prefix,
+// "000000000061FE10" (8 digits on 32 bits).  The form is taken from the
+// stream itself, so that no number is mistaken for a pointer where pointers
+// carry the prefix.
 inline std::string maskPointers(const std::string& text)
 {
-    static const std::regex pointer("0x[0-9a-fA-F]+");
+    static const std::regex pointer = [] {
+        std::ostringstream os;
+        os << reinterpret_cast<const void*>(std::uintptr_t{0x61fe10});
+        if (os.str().compare(0, 2, "0x") == 0)
+            return std::regex("0x[0-9a-fA-F]+");
+        return std::regex("\\b[0-9A-F]{" + std::to_string(2 * sizeof(void*)) + "}\\b");
+    }();
     return std::regex_replace(text, pointer, "@PTR");
 }
 
