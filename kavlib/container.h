@@ -13,6 +13,11 @@
 //     for (kavIterPtr it(list); it; it++)
 //         use(it());
 //
+// or, the same walk with range-for (the loop deletes its iterator itself):
+//
+//     for (kavObject& o : list)
+//         use(o);
+//
 // An iterator holds plain pointers: it is valid while its container lives and
 // the link it stands on is still held.
 #ifndef KAVLIB_CONTAINER_H
@@ -21,6 +26,7 @@
 #include <kavlib/export.h>
 #include <kavlib/object.h>
 
+#include <cstddef>
 #include <new>
 
 /// The chain node through which a container holds one element.
@@ -70,6 +76,8 @@ private:
 };
 
 class kavIterator;
+class kavRangeIter;
+struct kavRangeEnd;
 
 /// The abstract container: count, generic find, the nested dump.
 class KAVLIB_API kavContainer : public kavObject {
@@ -99,6 +107,15 @@ public:
     virtual bool remove(kavObject& obj) = 0;
     /// Takes out every element.
     virtual void removeAll() = 0;
+
+    /// Range-for support: `for (kavObject& o : container)` walks the
+    /// elements in the container's own iteration order.  begin() makes one
+    /// iterator with newIterator(); the walk deletes it when it ends, also
+    /// on break or return.  The rules of the container's iterator apply: do
+    /// not remove the element the walk stands on.
+    kavRangeIter begin() const;
+    /// The end marker of a range-for walk.
+    kavRangeEnd end() const;
 
 protected:
     bool isA(const char* name) const override;
@@ -181,6 +198,70 @@ public:
 protected:
     kavIterator() = default;
 };
+
+/// The end marker of a range-for walk: a walk is at the end when its
+/// iterator is done.
+struct kavRangeEnd {};
+
+/// The begin iterator of a range-for walk over a container.  It owns the
+/// library iterator that newIterator() made and deletes it when it goes, like
+/// kavIterPtr; it can be moved but not copied, so exactly one owner deletes
+/// the iterator.  A moved-from kavRangeIter may only be destroyed or assigned.
+class kavRangeIter {
+public:
+    using value_type = kavObject;
+    using reference = kavObject&;
+    using pointer = kavObject*;
+    using difference_type = std::ptrdiff_t;
+
+    /// Owns `it` (not null).
+    explicit kavRangeIter(kavIterator* it) noexcept : _iter(it) {}
+    kavRangeIter(kavRangeIter&& other) noexcept : _iter(other._iter) { other._iter = nullptr; }
+    kavRangeIter& operator=(kavRangeIter&& other) noexcept
+    {
+        if (this != &other) {
+            delete _iter;
+            _iter = other._iter;
+            other._iter = nullptr;
+        }
+        return *this;
+    }
+    kavRangeIter(const kavRangeIter&) = delete;
+    kavRangeIter& operator=(const kavRangeIter&) = delete;
+    /// Deletes the owned iterator (back into the container's pool).
+    ~kavRangeIter() { delete _iter; }
+
+    /// The current element; the walk must not be at its end.
+    kavObject& operator*() const { return _iter->get(); }
+    /// The current element's address; the walk must not be at its end.
+    kavObject* operator->() const { return &_iter->get(); }
+    /// Steps to the following element; the walk must not be at its end.
+    kavRangeIter& operator++()
+    {
+        _iter->next();
+        return *this;
+    }
+
+    /// True when the walk is at its end.
+    friend bool operator==(const kavRangeIter& it, kavRangeEnd) { return it._iter->done(); }
+    friend bool operator==(kavRangeEnd, const kavRangeIter& it) { return it._iter->done(); }
+    /// True while the walk has a current element.
+    friend bool operator!=(const kavRangeIter& it, kavRangeEnd) { return !it._iter->done(); }
+    friend bool operator!=(kavRangeEnd, const kavRangeIter& it) { return !it._iter->done(); }
+
+private:
+    kavIterator* _iter; ///< the owned iterator, null once moved from
+};
+
+inline kavRangeIter kavContainer::begin() const
+{
+    return kavRangeIter(newIterator());
+}
+
+inline kavRangeEnd kavContainer::end() const
+{
+    return kavRangeEnd{};
+}
 
 /// Owns one iterator and deletes it at the end of its scope.
 class KAVLIB_API kavIterPtr {

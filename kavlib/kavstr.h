@@ -20,6 +20,10 @@
 
 #include <kavlib/kavhash.h>
 
+#include <ostream>
+#include <string_view>
+#include <type_traits>
+
 class kavString;
 
 /// One interned text.
@@ -128,5 +132,93 @@ public:
 private:
     kavStrElem* _elem; ///< the interned element, never owned
 };
+
+// ---- comparing with texts, writing to streams --------------------------------
+
+/// Enables the text comparisons below for character pointers and arrays,
+/// std::string and std::string_view, and for nothing derived from kavObject.
+template <class T>
+using kavIfText = std::enable_if_t<!std::is_base_of<kavObject, T>::value &&
+                                       (std::is_convertible<const T&, const char*>::value ||
+                                        std::is_convertible<const T&, std::string_view>::value),
+                                   bool>;
+
+/// A text as a view; a null pointer is the empty text, as for kavString.
+inline std::string_view kavTextView(const char* s)
+{
+    return s != nullptr ? std::string_view(s) : std::string_view();
+}
+/// A text as a view.
+inline std::string_view kavTextView(std::string_view s)
+{
+    return s;
+}
+
+/// `s == "abc"`: compares the string's text with a plain text, byte for
+/// byte.  Nothing is interned and no table is needed.  (Two kavStrings, or a
+/// string and a named object, compare by interned element instead: see
+/// operator== in object.h.)  A named object compares its name's text this
+/// way too: `named == "abc"`.
+template <class T, kavIfText<T> = true>
+bool operator==(const kavString& s, const T& text)
+{
+    return kavTextView(static_cast<const char*>(s)) == kavTextView(text);
+}
+/// `"abc" == s`: the same test.
+template <class T, kavIfText<T> = true>
+bool operator==(const T& text, const kavString& s)
+{
+    return s == text;
+}
+/// `s != "abc"`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const kavString& s, const T& text)
+{
+    return !(s == text);
+}
+/// `"abc" != s`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const T& text, const kavString& s)
+{
+    return !(s == text);
+}
+
+/// `e == "abc"`: compares the element's text with a plain text.
+template <class T, kavIfText<T> = true>
+bool operator==(const kavStrElem& e, const T& text)
+{
+    return kavTextView(static_cast<const char*>(e)) == kavTextView(text);
+}
+/// `"abc" == e`: the same test.
+template <class T, kavIfText<T> = true>
+bool operator==(const T& text, const kavStrElem& e)
+{
+    return e == text;
+}
+/// `e != "abc"`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const kavStrElem& e, const T& text)
+{
+    return !(e == text);
+}
+/// `"abc" != e`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const T& text, const kavStrElem& e)
+{
+    return !(e == text);
+}
+
+/// Writes the string's text alone, as `os << static_cast<char*>(s)` does.
+/// For the string's dump (a trailing blank, and more under flag 4) call
+/// s.dump(os, 0, 0).
+inline std::ostream& operator<<(std::ostream& os, const kavString& s)
+{
+    return os << static_cast<const char*>(s);
+}
+/// Writes the element's text alone.
+inline std::ostream& operator<<(std::ostream& os, const kavStrElem& e)
+{
+    return os << static_cast<const char*>(e);
+}
 
 #endif
