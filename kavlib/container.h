@@ -35,6 +35,7 @@ public:
     /// Refers to obj and takes a use-count reference on it.
     explicit kavLinkObj(kavObject& obj) : _next(nullptr), _obj(obj) { obj.up(); }
 
+    /// A link is the one holder of its reference: never copied.
     kavLinkObj(const kavLinkObj&) = delete;
     kavLinkObj& operator=(const kavLinkObj&) = delete;
 
@@ -82,9 +83,13 @@ struct kavRangeEnd;
 /// The abstract container: count, generic find, the nested dump.
 class KAVLIB_API kavContainer : public kavObject {
 public:
+    /// An empty container.
     kavContainer() : _count(0) {}
+    /// Nothing beyond the root's; each concrete container's destructor has
+    /// already taken out every element.
     ~kavContainer() override;
 
+    /// A container owns its links: it is neither copied nor assigned.
     kavContainer(const kavContainer&) = delete;
     kavContainer& operator=(const kavContainer&) = delete;
 
@@ -118,7 +123,10 @@ public:
     kavRangeEnd end() const;
 
 protected:
+    /// True for kavContainerClass, else kavObject::isA.  (Protected here;
+    /// the concrete containers make theirs public.)
     bool isA(const char* name) const override;
+    /// kavContainerClass ("kavContainer").
     const char* className() const override;
 
     /// The first element e of the chain at `head` with objEqual(e, key).
@@ -176,7 +184,9 @@ public:
     /// Stands again on the first element.
     virtual void reset() = 0;
 
+    /// True for kavIteratorClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavIteratorClass ("kavIterator").
     const char* className() const override;
 
     /// 1 while not done, 0 when done.
@@ -196,6 +206,7 @@ public:
     }
 
 protected:
+    /// Only concrete iterators are made.
     kavIterator() = default;
 };
 
@@ -272,12 +283,14 @@ public:
     kavIterPtr(const kavContainer* c) : _iter(c->newIterator()) {}
     /// Owns c.newIterator().
     kavIterPtr(const kavContainer& c) : _iter(c.newIterator()) {}
+    /// Deletes the owned iterator (back into its pool).
     ~kavIterPtr()
     {
         if (_iter != nullptr)
             delete _iter;
     }
 
+    /// The only owner of its iterator: neither copied nor assigned.
     kavIterPtr(const kavIterPtr&) = delete;
     kavIterPtr& operator=(const kavIterPtr&) = delete;
 

@@ -34,6 +34,7 @@ public:
     /// Gives the text back, sized by its current length.
     ~kavStrElem() override;
 
+    /// One element per text and table: never copied.
     kavStrElem(const kavStrElem&) = delete;
     kavStrElem& operator=(const kavStrElem&) = delete;
 
@@ -46,7 +47,9 @@ public:
     bool isEqual(const kavObject& o) const override;
     /// strcmp's own value against another kavStrElem, else address order.
     int objcmp(const kavObject& o) const override;
+    /// True for kavStrElemClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavStrElemClass ("kavStrElem").
     const char* className() const override;
 
     /// A new handle on this element, made in the element's pool; the caller
@@ -59,9 +62,12 @@ private:
     char* _text; ///< the element's copy of its text
 };
 
-/// A table of interned texts: a hash container of 4191 chains.
+/// A table of interned texts: a hash container of 4191 chains.  Tables are
+/// made by establish() and establishTemp() and discarded by releasing their
+/// pool (kavLib::reset, reInit, tempReset), never deleted by the library.
 class KAVLIB_API kavStringTbl : public kavHash<4191> {
 public:
+    /// Takes out every element (each then deleted with its text).
     ~kavStringTbl() override;
 
     /// The global table, made in pool `p` (null: the main pool) if there is
@@ -76,13 +82,16 @@ public:
 
     /// The element of this table for `s` (null means the empty text), made
     /// when the text is new.  The global table must be established, even
-    /// when this is the temporary table.
+    /// when this is the temporary table (check "_table", kavstr, 157).
     kavStrElem& addStrElem(const char* s);
 
+    /// True for kavStringTblClass, else kavHash<4191>::isA.
     bool isA(const char* name) const override;
+    /// kavStringTblClass ("kavStringTblClass").
     const char* className() const override;
 
 protected:
+    /// An empty table; made only through establish() and establishTemp().
     kavStringTbl() = default;
     /// Forgets both tables (nothing is freed).
     static void pool();
@@ -101,7 +110,8 @@ private:
 class KAVLIB_API kavString : public kavObject {
 public:
     /// Interns `s` in the temporary table if there is one, else in the global
-    /// table, which must then exist.  Null means the empty text.
+    /// table, which must then exist (check "kavStringTbl::_table", kavstr,
+    /// 190).  Null means the empty text.
     kavString(const char* s);
     /// Refers to o's element.
     kavString(const kavString& o) : kavObject(), _elem(o._elem) {}
@@ -110,6 +120,7 @@ public:
     /// Leaves the element alone.
     ~kavString() override;
 
+    /// Refers to o's element from now on; the root part stays as it was.
     kavString& operator=(const kavString&) = default;
 
     /// The element's text.
@@ -126,7 +137,9 @@ public:
     /// Under flag 4 the string's object line (ended) and the element one
     /// blank deeper; otherwise the element's dump.
     std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    /// True for kavStringClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavStringClass ("kavStringClass").
     const char* className() const override;
 
 private:

@@ -46,6 +46,8 @@ extern KAVLIB_API const char* const kavLinkObjClass;    ///< "kavLinkObj"
 extern KAVLIB_API const char* const kavIterPtrClass;    ///< "kavIterPtr"
 extern KAVLIB_API const char* const kavSptrClass;       ///< "kavSptr" (no class answers to it)
 
+/// The root of every class whose objects can be stored in a container,
+/// hashed, compared or dumped.
 class KAVLIB_API kavObject {
 public:
     /// Pooled when made by operator new below; otherwise unpooled.  Count 0.
@@ -54,6 +56,8 @@ public:
     kavObject(const kavObject& other);
     /// Leaves the root part (pool and use count) unchanged.
     kavObject& operator=(const kavObject&) { return *this; }
+    /// Releases nothing itself; a pooled object's storage goes back to its
+    /// pool through operator delete.
     virtual ~kavObject();
 
     /// Address >> 3, modulo n (n > 0).
