@@ -250,6 +250,7 @@ public:
     void printRanking(std::ostream& os) const;
     void printWhere(std::ostream& os) const;
     void printSorted(std::ostream& os) const;
+    void printTour(std::ostream& os) const;
     void dump(std::ostream& os, const std::string& flags) const;
 
 private:
@@ -464,6 +465,17 @@ void Counter::printSorted(std::ostream& os) const
     }
 }
 
+// What the library did for the counts above: shown after the sample run.
+void Counter::printTour(std::ostream& os) const
+{
+    os << "\nBehind the counts: each of the " << _total << " words was interned as a kavString, so the\n"
+       << "global string table holds each distinct text once; a kavWord per distinct word,\n"
+       << "held in a kavHash<4191> and found with the string as key, counts them; the\n"
+       << "ranking is a kavSList of kavWordRank objects; each file's scratch work went\n"
+       << "to a pool released after the file, and kavLib::reset gives the rest back.\n"
+       << "Try: --where anne, --sorted, --dump --flags 3,5,6, --report, --help.\n";
+}
+
 void Counter::dump(std::ostream& os, const std::string& flags) const
 {
     os << "\nContainer dumps, library flags " << (flags.empty() ? "none" : flags) << ":\n";
@@ -514,6 +526,8 @@ int run(const Options& options, std::ostringstream& timers)
     counter.printWhere(std::cout);
     if (options.sorted)
         counter.printSorted(std::cout);
+    if (options.nfiles == 0)
+        counter.printTour(std::cout);
     section("print");
     if (options.dump) {
         counter.dump(std::cout, options.flags);
