@@ -188,7 +188,7 @@ TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
         {"--top=", 2, "kavwords: --top=: not a number from 0 to 2147483647\n"},
         {"--flags 1,200", 2, "kavwords: --flags: '200' is not a flag number (0 to 199)\n"},
         {"--flags=1,,2", 2, "kavwords: --flags: '' is not a flag number (0 to 199)\n"},
-        {"-w two-words", 2, "kavwords: --where: 'two-words' is not a single word\n"},
+        {"-w two-words", 2, "kavwords: --where: 'two-words' is not a single word of at most 64 bytes\n"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);

@@ -6,9 +6,9 @@
 //
 //  1. The library is loaded with the program; its main pool (number 0) exists.
 //  2. kavLib::init establishes the global string table in the main pool.
-//  3. The counter makes pools of its own: one for what the run keeps (the
-//     words, the files, their containers), one for each file's scratch work,
-//     released after the file, and one for the ranking.
+//  3. The counter (kavWordCounter) makes pools of its own: one for what the
+//     run keeps (the words, the files, their containers), one for each
+//     file's scratch work, released after the file, and one for the ranking.
 //  4. Every word is interned as a kavString; the kavWord objects that count
 //     them are named objects held in a kavHash<4191>, searched with the
 //     string as key.  The files go into a kavFifo in the order read; the
@@ -60,14 +60,17 @@ const char* const usage =
     "pool reports; 1 addresses; 3 use counts; 4 string objects; 5 hash counts\n"
     "and collisions; 6 container counts.\n";
 
-struct Options {
+// The command line, parsed: a plain record.
+struct kavWordOptions {
+    static constexpr int maxWhere = 16; ///< --where words at most
+
     long top = 20;
     bool sorted = false;
     bool dump = false;
     bool report = false;
     std::string flags;                // as given, for the dump heading
     bool flag[kavLib::nflags] = {};   // the flags to set
-    std::string where[16];            // --where words, lower-cased
+    std::string where[maxWhere];      // --where words, lower-cased
     int nwhere = 0;
     char** files = nullptr;           // the FILE arguments, in order
     int nfiles = 0;
@@ -87,7 +90,7 @@ bool parseNumber(const char* text, long max, long& value)
     return true;
 }
 
-bool parseFlags(const std::string& list, Options& options)
+bool parseFlags(const std::string& list, kavWordOptions& options)
 {
     std::size_t start = 0;
     while (true) {
@@ -107,10 +110,10 @@ bool parseFlags(const std::string& list, Options& options)
 
 // A --where argument must be one word as the counter reads words; it is
 // kept lower-cased.
-bool parseWhere(const char* text, Options& options)
+bool parseWhere(const char* text, kavWordOptions& options)
 {
-    if (options.nwhere == 16) {
-        std::cerr << "kavwords: --where: at most 16 words\n";
+    if (options.nwhere == kavWordOptions::maxWhere) {
+        std::cerr << "kavwords: --where: at most " << kavWordOptions::maxWhere << " words\n";
         return false;
     }
     kavWordSplitter split;
@@ -128,7 +131,8 @@ bool parseWhere(const char* text, Options& options)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     if (words != 1 || word != lowered) {
-        std::cerr << "kavwords: --where: '" << text << "' is not a single word\n";
+        std::cerr << "kavwords: --where: '" << text << "' is not a single word of at most "
+                  << kavWordSplitter::maxWord << " bytes\n";
         return false;
     }
     options.where[options.nwhere++] = word;
@@ -138,7 +142,7 @@ bool parseWhere(const char* text, Options& options)
 // Parses the command line; options and files may come in any order, and
 // everything after -- is a file.  The files are gathered at the front of
 // argv.  Returns -1 to go on, else the exit status.
-int parseOptions(int argc, char** argv, Options& options)
+int parseOptions(int argc, char** argv, kavWordOptions& options)
 {
     options.files = argv + 1;
     bool onlyFiles = false;
@@ -224,9 +228,9 @@ T& as(kavObject& o, const char* className)
 }
 
 // The run's state: pools, containers, totals.
-class Counter {
+class kavWordCounter {
 public:
-    explicit Counter(const Options& options)
+    explicit kavWordCounter(const kavWordOptions& options)
         : _keep(new kavPool), _scratch(new kavPool), _ranks(new kavPool),
           _words(new (_keep) kavHash<4191>), _files(new (_keep) kavFifo), _where(new (_keep) kavFifo),
           _ranking(new (_ranks) kavSList), _byText(), _total(0)
@@ -268,7 +272,7 @@ private:
     long _total;             // words of all files
 };
 
-bool Counter::read(const char* path, const char* name, std::ostream& err)
+bool kavWordCounter::read(const char* path, const char* name, std::ostream& err)
 {
     const bool standardInput = std::strcmp(path, "-") == 0;
     std::FILE* in = standardInput ? stdin : std::fopen(path, "rb");
@@ -338,7 +342,7 @@ bool Counter::read(const char* path, const char* name, std::ostream& err)
 }
 
 // One occurrence of a word in the current file.
-void Counter::count(kavHash<4191>& seen, const kavString& word)
+void kavWordCounter::count(kavHash<4191>& seen, const kavString& word)
 {
     if (kavObject* found = seen.find(word))
         as<kavWord>(*found, kavWordClass).add(1);
@@ -347,7 +351,7 @@ void Counter::count(kavHash<4191>& seen, const kavString& word)
 }
 
 // Adds the counts of one file to those of the run.
-void Counter::mergeFile(kavHash<4191>& seen, kavWordFile& file, const kavWordTally& tally)
+void kavWordCounter::mergeFile(kavHash<4191>& seen, kavWordFile& file, const kavWordTally& tally)
 {
     long fresh = 0;
     for (kavObject& o : seen) {
@@ -364,7 +368,7 @@ void Counter::mergeFile(kavHash<4191>& seen, kavWordFile& file, const kavWordTal
     _total += tally.words;
 }
 
-void Counter::rank(long n)
+void kavWordCounter::rank(long n)
 {
     if (n == 0)
         return;
@@ -388,7 +392,7 @@ void Counter::rank(long n)
     }
 }
 
-void Counter::sort()
+void kavWordCounter::sort()
 {
     // Named objects order by the text of their names, so a sorted list of
     // words is alphabetical; each word is then held twice (use count 2).
@@ -405,7 +409,7 @@ void Counter::sort()
     }
 }
 
-void Counter::printSummary(std::ostream& os) const
+void kavWordCounter::printSummary(std::ostream& os) const
 {
     const kavStringTbl& table = *kavStringTbl::table();
     os << "Files, in the order read:\n";
@@ -424,7 +428,7 @@ void Counter::printSummary(std::ostream& os) const
        << " collisions\n";
 }
 
-void Counter::printRanking(std::ostream& os) const
+void kavWordCounter::printRanking(std::ostream& os) const
 {
     if (_ranking->empty())
         return;
@@ -438,7 +442,7 @@ void Counter::printRanking(std::ostream& os) const
     }
 }
 
-void Counter::printWhere(std::ostream& os) const
+void kavWordCounter::printWhere(std::ostream& os) const
 {
     for (kavObject& o : *_where) {
         const kavWordWhere& where = as<kavWordWhere>(o, kavWordWhereClass);
@@ -450,7 +454,7 @@ void Counter::printWhere(std::ostream& os) const
     }
 }
 
-void Counter::printSorted(std::ostream& os) const
+void kavWordCounter::printSorted(std::ostream& os) const
 {
     os << "\nAll " << _words->count() << " words in alphabetical order:\n";
     char line[32];
@@ -466,7 +470,7 @@ void Counter::printSorted(std::ostream& os) const
 }
 
 // What the library did for the counts above: shown after the sample run.
-void Counter::printTour(std::ostream& os) const
+void kavWordCounter::printTour(std::ostream& os) const
 {
     os << "\nBehind the counts: each of the " << _total << " words was interned as a kavString, so the\n"
        << "global string table holds each distinct text once; a kavWord per distinct word,\n"
@@ -476,7 +480,7 @@ void Counter::printTour(std::ostream& os) const
        << "Try: --where anne, --sorted, --dump --flags 3,5,6, --report, --help.\n";
 }
 
-void Counter::dump(std::ostream& os, const std::string& flags) const
+void kavWordCounter::dump(std::ostream& os, const std::string& flags) const
 {
     os << "\nContainer dumps, library flags " << (flags.empty() ? "none" : flags) << ":\n";
     os << "- the files, a kavFifo:\n";
@@ -492,9 +496,9 @@ void Counter::dump(std::ostream& os, const std::string& flags) const
 }
 
 // Runs the program once the library is initialised.  Returns the exit status.
-int run(const Options& options, std::ostringstream& timers)
+int run(const kavWordOptions& options, std::ostringstream& timers)
 {
-    Counter counter(options);
+    kavWordCounter counter(options);
     const auto section = [&](const std::string& label) {
         if (options.report)
             kavLib::sectionTimer(timers, label.c_str());
@@ -549,7 +553,7 @@ int run(const Options& options, std::ostringstream& timers)
 
 int main(int argc, char** argv)
 {
-    Options options;
+    kavWordOptions options;
     const int status = parseOptions(argc, argv, options);
     if (status >= 0)
         return status;
