@@ -13,6 +13,11 @@
 //     for (kavIterPtr it(list); it; it++)
 //         use(it());
 //
+// or, the same walk with range-for (the loop deletes its iterator itself):
+//
+//     for (kavObject& o : list)
+//         use(o);
+//
 // An iterator holds plain pointers: it is valid while its container lives and
 // the link it stands on is still held.
 #ifndef KAVLIB_CONTAINER_H
@@ -21,6 +26,7 @@
 #include <kavlib/export.h>
 #include <kavlib/object.h>
 
+#include <cstddef>
 #include <new>
 
 /// The chain node through which a container holds one element.
@@ -29,6 +35,7 @@ public:
     /// Refers to obj and takes a use-count reference on it.
     explicit kavLinkObj(kavObject& obj) : _next(nullptr), _obj(obj) { obj.up(); }
 
+    /// A link is the one holder of its reference: never copied.
     kavLinkObj(const kavLinkObj&) = delete;
     kavLinkObj& operator=(const kavLinkObj&) = delete;
 
@@ -70,13 +77,19 @@ private:
 };
 
 class kavIterator;
+class kavRangeIter;
+struct kavRangeEnd;
 
 /// The abstract container: count, generic find, the nested dump.
 class KAVLIB_API kavContainer : public kavObject {
 public:
+    /// An empty container.
     kavContainer() : _count(0) {}
+    /// Nothing beyond the root's; each concrete container's destructor has
+    /// already taken out every element.
     ~kavContainer() override;
 
+    /// A container owns its links: it is neither copied nor assigned.
     kavContainer(const kavContainer&) = delete;
     kavContainer& operator=(const kavContainer&) = delete;
 
@@ -100,8 +113,20 @@ public:
     /// Takes out every element.
     virtual void removeAll() = 0;
 
+    /// Range-for support: `for (kavObject& o : container)` walks the
+    /// elements in the container's own iteration order.  begin() makes one
+    /// iterator with newIterator(); the walk deletes it when it ends, also
+    /// on break or return.  The rules of the container's iterator apply: do
+    /// not remove the element the walk stands on.
+    kavRangeIter begin() const;
+    /// The end marker of a range-for walk.
+    kavRangeEnd end() const;
+
 protected:
+    /// True for kavContainerClass, else kavObject::isA.  (Protected here;
+    /// the concrete containers make theirs public.)
     bool isA(const char* name) const override;
+    /// kavContainerClass ("kavContainer").
     const char* className() const override;
 
     /// The first element e of the chain at `head` with objEqual(e, key).
@@ -159,7 +184,9 @@ public:
     /// Stands again on the first element.
     virtual void reset() = 0;
 
+    /// True for kavIteratorClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavIteratorClass ("kavIterator").
     const char* className() const override;
 
     /// 1 while not done, 0 when done.
@@ -179,8 +206,73 @@ public:
     }
 
 protected:
+    /// Only concrete iterators are made.
     kavIterator() = default;
 };
+
+/// The end marker of a range-for walk: a walk is at the end when its
+/// iterator is done.
+struct kavRangeEnd {};
+
+/// The begin iterator of a range-for walk over a container.  It owns the
+/// library iterator that newIterator() made and deletes it when it goes, like
+/// kavIterPtr; it can be moved but not copied, so exactly one owner deletes
+/// the iterator.  A moved-from kavRangeIter may only be destroyed or assigned.
+class kavRangeIter {
+public:
+    using value_type = kavObject;
+    using reference = kavObject&;
+    using pointer = kavObject*;
+    using difference_type = std::ptrdiff_t;
+
+    /// Owns `it` (not null).
+    explicit kavRangeIter(kavIterator* it) noexcept : _iter(it) {}
+    kavRangeIter(kavRangeIter&& other) noexcept : _iter(other._iter) { other._iter = nullptr; }
+    kavRangeIter& operator=(kavRangeIter&& other) noexcept
+    {
+        if (this != &other) {
+            delete _iter;
+            _iter = other._iter;
+            other._iter = nullptr;
+        }
+        return *this;
+    }
+    kavRangeIter(const kavRangeIter&) = delete;
+    kavRangeIter& operator=(const kavRangeIter&) = delete;
+    /// Deletes the owned iterator (back into the container's pool).
+    ~kavRangeIter() { delete _iter; }
+
+    /// The current element; the walk must not be at its end.
+    kavObject& operator*() const { return _iter->get(); }
+    /// The current element's address; the walk must not be at its end.
+    kavObject* operator->() const { return &_iter->get(); }
+    /// Steps to the following element; the walk must not be at its end.
+    kavRangeIter& operator++()
+    {
+        _iter->next();
+        return *this;
+    }
+
+    /// True when the walk is at its end.
+    friend bool operator==(const kavRangeIter& it, kavRangeEnd) { return it._iter->done(); }
+    friend bool operator==(kavRangeEnd, const kavRangeIter& it) { return it._iter->done(); }
+    /// True while the walk has a current element.
+    friend bool operator!=(const kavRangeIter& it, kavRangeEnd) { return !it._iter->done(); }
+    friend bool operator!=(kavRangeEnd, const kavRangeIter& it) { return !it._iter->done(); }
+
+private:
+    kavIterator* _iter; ///< the owned iterator, null once moved from
+};
+
+inline kavRangeIter kavContainer::begin() const
+{
+    return kavRangeIter(newIterator());
+}
+
+inline kavRangeEnd kavContainer::end() const
+{
+    return kavRangeEnd{};
+}
 
 /// Owns one iterator and deletes it at the end of its scope.
 class KAVLIB_API kavIterPtr {
@@ -191,12 +283,14 @@ public:
     kavIterPtr(const kavContainer* c) : _iter(c->newIterator()) {}
     /// Owns c.newIterator().
     kavIterPtr(const kavContainer& c) : _iter(c.newIterator()) {}
+    /// Deletes the owned iterator (back into its pool).
     ~kavIterPtr()
     {
         if (_iter != nullptr)
             delete _iter;
     }
 
+    /// The only owner of its iterator: neither copied nor assigned.
     kavIterPtr(const kavIterPtr&) = delete;
     kavIterPtr& operator=(const kavIterPtr&) = delete;
 

@@ -9,19 +9,32 @@
 
 #include <kavlib/container.h>
 
+/// A queue of object references, walked in order of arrival.  Elements
+/// leave by remove() or removeAll(); there is no "take the head" operation.
 class KAVLIB_API kavFifo : public kavContainer {
 public:
+    /// An empty FIFO.
     kavFifo() : _head(nullptr), _tail(nullptr) {}
     /// Takes out every element.
     ~kavFifo() override;
 
+    /// True for kavFifoClass, else kavContainer::isA.
     bool isA(const char* name) const override;
+    /// kavFifoClass ("kavFifo").
     const char* className() const override;
 
+    /// Holds obj at the tail (a new link in obj's pool, one use count on
+    /// obj); returns obj.
     kavObject& add(kavObject& obj) override;
+    /// The first element from the head with objEqual(element, key), or null.
     kavObject* find(const kavObject& key) const override;
+    /// A new kavFifoIter on the first element, made in the FIFO's pool (the
+    /// main pool for an unpooled FIFO); the caller owns it.
     kavIterator* newIterator() const override;
+    /// Takes out the first element from the head with objEqual(element,
+    /// obj), giving back its use count; false when none matched.
     bool remove(kavObject& obj) override;
+    /// Takes out every element, from the head on.
     void removeAll() override;
 
 private:
@@ -35,14 +48,22 @@ class KAVLIB_API kavFifoIter : public kavIterator {
 public:
     /// Stands on the FIFO's first element.
     explicit kavFifoIter(const kavFifo* fifo) : _current(fifo->_head), _first(fifo->_head) {}
+    /// Leaves the FIFO alone.
     ~kavFifoIter() override;
 
+    /// True when there is no current element.
     bool done() const override { return _current == nullptr; }
+    /// The current element; fails the check "_current" (kavfifo, 105) when done.
     kavObject& get() const override;
+    /// Steps to the next element; fails the check "_current" (kavfifo, 99)
+    /// when done.
     void next() override;
+    /// Stands again on the element the walk began with.
     void reset() override { _current = _first; }
 
+    /// True for kavFifoIterClass, else kavIterator::isA.
     bool isA(const char* name) const override;
+    /// kavFifoIterClass ("kavFifoIter").
     const char* className() const override;
 
 private:

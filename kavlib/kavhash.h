@@ -25,11 +25,15 @@
 template <unsigned int size>
 class KAVLIB_TEMPLATE_API kavHashIter;
 
+/// A container of object references in `size` chains, by the elements' own
+/// hash.  The chain array is part of the object (8 bytes a chain): make a
+/// large one with new (pool), not on the stack.
 template <unsigned int size>
 class KAVLIB_TEMPLATE_API kavHash : public kavContainer {
     static_assert(size > 0, "a hash container needs at least one chain");
 
 public:
+    /// An empty container: every chain empty, no collision.
     kavHash() : _collisions(0), _chains() {}
     /// Takes out every element.
     ~kavHash() override { removeAll(); }
@@ -37,13 +41,25 @@ public:
     /// Under flag 5: the object line, "CT[count] CL[collisions]" and "\n",
     /// then the elements 4 blanks deeper; otherwise the container dump.
     std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    /// True for kavHashClass, else kavContainer::isA.
     bool isA(const char* name) const override { return name == kavHashClass || kavContainer::isA(name); }
+    /// kavHashClass ("kavHash").
     const char* className() const override { return kavHashClass; }
 
+    /// Holds obj at the head of chain obj.hash(size) (a new link in obj's
+    /// pool, one use count on obj), without looking for an equal element;
+    /// counts a collision when the chain was not empty.  Returns obj.
     kavObject& add(kavObject& obj) override;
+    /// The first element of chain key.hash(size), from its head, with
+    /// objEqual(element, key), or null.  Only that chain is walked.
     kavObject* find(const kavObject& key) const override { return chainFind(_chains[key.hash(size)], key); }
+    /// A new kavHashIter on the first element, made in the container's pool
+    /// (the main pool for an unpooled container); the caller owns it.
     kavIterator* newIterator() const override;
+    /// Takes out the first element of chain obj.hash(size) with
+    /// objEqual(element, obj), giving back its use count; false when none.
     bool remove(kavObject& obj) override;
+    /// Empties every chain, chain 0 first; count and collisions become 0.
     void removeAll() override;
 
     /// Elements held beyond the first of their chain.
@@ -65,20 +81,28 @@ public:
         reset();
     }
 
+    /// True when there is no current element.
     bool done() const override { return _current == nullptr; }
+    /// The current element; fails the check "_current" (kavhash, 287) when done.
     kavObject& get() const override
     {
         KAV_ASSERT(_current != nullptr, "_current", "kavhash", 287);
         return _current->getObj();
     }
+    /// Steps to the next element of the chain, else to the head of the next
+    /// non-empty chain; fails the check "_index < size" (kavhash, 327) when done.
     void next() override;
+    /// Stands on the first element of the lowest non-empty chain, looking at
+    /// the container's contents as they are now.
     void reset() override
     {
         _index = 0;
         seek();
     }
 
+    /// True for kavHashIterClass, else kavIterator::isA.
     bool isA(const char* name) const override { return name == kavHashIterClass || kavIterator::isA(name); }
+    /// kavHashIterClass ("kavHashIter").
     const char* className() const override { return kavHashIterClass; }
 
     /// The chain of the current element; `size` when done.

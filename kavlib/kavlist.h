@@ -8,19 +8,31 @@
 
 #include <kavlib/container.h>
 
+/// A list of object references, newest first.
 class KAVLIB_API kavList : public kavContainer {
 public:
+    /// An empty list.
     kavList() : _head(nullptr) {}
     /// Takes out every element.
     ~kavList() override;
 
+    /// True for kavListClass, else kavContainer::isA.
     bool isA(const char* name) const override;
+    /// kavListClass ("kavList").
     const char* className() const override;
 
+    /// Holds obj at the head (a new link in obj's pool, one use count on
+    /// obj); returns obj.
     kavObject& add(kavObject& obj) override;
+    /// The first element from the head with objEqual(element, key), or null.
     kavObject* find(const kavObject& key) const override;
+    /// A new kavListIter on the first element, made in the list's pool (the
+    /// main pool for an unpooled list); the caller owns it.
     kavIterator* newIterator() const override;
+    /// Takes out the first element from the head with objEqual(element,
+    /// obj), giving back its use count; false when none matched.
     bool remove(kavObject& obj) override;
+    /// Takes out every element, from the head on.
     void removeAll() override;
 
 private:
@@ -33,14 +45,22 @@ class KAVLIB_API kavListIter : public kavIterator {
 public:
     /// Stands on the list's first element.
     explicit kavListIter(const kavList* list) : _current(list->_head), _first(list->_head) {}
+    /// Leaves the list alone.
     ~kavListIter() override;
 
+    /// True when there is no current element.
     bool done() const override { return _current == nullptr; }
+    /// The current element; fails the check "_current" (kavlist, 107) when done.
     kavObject& get() const override;
+    /// Steps to the next element; fails the check "_current" (kavlist, 101)
+    /// when done.
     void next() override;
+    /// Stands again where the walk began.
     void reset() override { _current = _first; }
 
+    /// True for kavListIterClass, else kavIterator::isA.
     bool isA(const char* name) const override;
+    /// kavListIterClass ("kavListIter").
     const char* className() const override;
 
 private:

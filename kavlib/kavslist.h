@@ -11,19 +11,33 @@
 
 #include <kavlib/container.h>
 
+/// A list of object references in ascending objcmp order.
 class KAVLIB_API kavSList : public kavContainer {
 public:
+    /// An empty list.
     kavSList() : _head(nullptr) {}
     /// Takes out every element.
     ~kavSList() override;
 
+    /// True for kavSListClass, else kavContainer::isA.
     bool isA(const char* name) const override;
+    /// kavSListClass ("kavSList").
     const char* className() const override;
 
+    /// Holds obj before the first element e with obj.objcmp(e) < 0 (after
+    /// every equal one); a new link in obj's pool, one use count on obj.
+    /// The place is found by walking from the head.  Returns obj.
     kavObject& add(kavObject& obj) override;
+    /// The first element from the head with objEqual(element, key), or null;
+    /// the whole list is walked, the order is not used to stop early.
     kavObject* find(const kavObject& key) const override;
+    /// A new kavSListIter on the first element, made in the list's pool (the
+    /// main pool for an unpooled list); the caller owns it.
     kavIterator* newIterator() const override;
+    /// Takes out the first element from the head with objEqual(element,
+    /// obj), giving back its use count; false when none matched.
     bool remove(kavObject& obj) override;
+    /// Takes out every element, from the head on.
     void removeAll() override;
 
 private:
@@ -36,14 +50,22 @@ class KAVLIB_API kavSListIter : public kavIterator {
 public:
     /// Stands on the list's first element.
     explicit kavSListIter(const kavSList* list) : _current(list->_head), _first(list->_head) {}
+    /// Leaves the list alone.
     ~kavSListIter() override;
 
+    /// True when there is no current element.
     bool done() const override { return _current == nullptr; }
+    /// The current element; fails the check "_current" (kavslist, 107) when done.
     kavObject& get() const override;
+    /// Steps to the next element; fails the check "_current" (kavslist, 101)
+    /// when done.
     void next() override;
+    /// Stands again where the walk began.
     void reset() override { _current = _first; }
 
+    /// True for kavSListIterClass, else kavIterator::isA.
     bool isA(const char* name) const override;
+    /// kavSListIterClass ("kavSListIter").
     const char* className() const override;
 
 private:

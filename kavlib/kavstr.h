@@ -21,6 +21,9 @@
 #include <kavlib/kavhash.h>
 
 #include <cstddef>
+#include <ostream>
+#include <string_view>
+#include <type_traits>
 
 class kavString;
 
@@ -32,6 +35,7 @@ public:
     /// Gives the text back, sized by its current length.
     ~kavStrElem() override;
 
+    /// One element per text and table: never copied.
     kavStrElem(const kavStrElem&) = delete;
     kavStrElem& operator=(const kavStrElem&) = delete;
 
@@ -44,7 +48,9 @@ public:
     bool isEqual(const kavObject& o) const override;
     /// strcmp's own value against another kavStrElem, else address order.
     int objcmp(const kavObject& o) const override;
+    /// True for kavStrElemClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavStrElemClass ("kavStrElem").
     const char* className() const override;
 
     /// A new handle on this element, made in the element's pool; the caller
@@ -57,9 +63,12 @@ private:
     char* _text; ///< the element's copy of its text
 };
 
-/// A table of interned texts: a hash container of 4191 chains.
+/// A table of interned texts: a hash container of 4191 chains.  Tables are
+/// made by establish() and establishTemp() and discarded by releasing their
+/// pool (kavLib::reset, reInit, tempReset), never deleted by the library.
 class KAVLIB_API kavStringTbl : public kavHash<4191> {
 public:
+    /// Takes out every element (each then deleted with its text).
     ~kavStringTbl() override;
 
     /// The global table, made in pool `p` (null: the main pool) if there is
@@ -74,13 +83,16 @@ public:
 
     /// The element of this table for `s` (null means the empty text), made
     /// when the text is new.  The global table must be established, even
-    /// when this is the temporary table.
+    /// when this is the temporary table (check "_table", kavstr, 157).
     kavStrElem& addStrElem(const char* s);
 
+    /// True for kavStringTblClass, else kavHash<4191>::isA.
     bool isA(const char* name) const override;
+    /// kavStringTblClass ("kavStringTblClass").
     const char* className() const override;
 
 protected:
+    /// An empty table; made only through establish() and establishTemp().
     kavStringTbl() = default;
     /// Forgets both tables (nothing is freed).
     static void pool();
@@ -99,7 +111,8 @@ private:
 class KAVLIB_API kavString : public kavObject {
 public:
     /// Interns `s` in the temporary table if there is one, else in the global
-    /// table, which must then exist.  Null means the empty text.
+    /// table, which must then exist (check "kavStringTbl::_table", kavstr,
+    /// 190).  Null means the empty text.
     kavString(const char* s);
     /// The string of the empty text, as for a null text.
     kavString(std::nullptr_t) : kavString(static_cast<const char*>(nullptr)) {}
@@ -110,6 +123,7 @@ public:
     /// Leaves the element alone.
     ~kavString() override;
 
+    /// Refers to o's element from now on; the root part stays as it was.
     kavString& operator=(const kavString&) = default;
 
     /// The element's text.
@@ -126,11 +140,101 @@ public:
     /// Under flag 4 the string's object line (ended) and the element one
     /// blank deeper; otherwise the element's dump.
     std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    /// True for kavStringClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavStringClass ("kavStringClass").
     const char* className() const override;
 
 private:
     kavStrElem* _elem; ///< the interned element, never owned
 };
+
+// ---- comparing with texts, writing to streams --------------------------------
+
+/// Enables the text comparisons below for character pointers and arrays,
+/// std::string and std::string_view, and for nothing derived from kavObject.
+template <class T>
+using kavIfText = std::enable_if_t<!std::is_base_of<kavObject, T>::value &&
+                                       (std::is_convertible<const T&, const char*>::value ||
+                                        std::is_convertible<const T&, std::string_view>::value),
+                                   bool>;
+
+/// A text as a view; a null pointer is the empty text, as for kavString.
+inline std::string_view kavTextView(const char* s)
+{
+    return s != nullptr ? std::string_view(s) : std::string_view();
+}
+/// A text as a view.
+inline std::string_view kavTextView(std::string_view s)
+{
+    return s;
+}
+
+/// `s == "abc"`: compares the string's text with a plain text, byte for
+/// byte.  Nothing is interned and no table is needed.  (Two kavStrings, or a
+/// string and a named object, compare by interned element instead: see
+/// operator== in object.h.)  A named object compares its name's text this
+/// way too: `named == "abc"`.
+template <class T, kavIfText<T> = true>
+bool operator==(const kavString& s, const T& text)
+{
+    return kavTextView(static_cast<const char*>(s)) == kavTextView(text);
+}
+/// `"abc" == s`: the same test.
+template <class T, kavIfText<T> = true>
+bool operator==(const T& text, const kavString& s)
+{
+    return s == text;
+}
+/// `s != "abc"`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const kavString& s, const T& text)
+{
+    return !(s == text);
+}
+/// `"abc" != s`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const T& text, const kavString& s)
+{
+    return !(s == text);
+}
+
+/// `e == "abc"`: compares the element's text with a plain text.
+template <class T, kavIfText<T> = true>
+bool operator==(const kavStrElem& e, const T& text)
+{
+    return kavTextView(static_cast<const char*>(e)) == kavTextView(text);
+}
+/// `"abc" == e`: the same test.
+template <class T, kavIfText<T> = true>
+bool operator==(const T& text, const kavStrElem& e)
+{
+    return e == text;
+}
+/// `e != "abc"`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const kavStrElem& e, const T& text)
+{
+    return !(e == text);
+}
+/// `"abc" != e`: the texts differ.
+template <class T, kavIfText<T> = true>
+bool operator!=(const T& text, const kavStrElem& e)
+{
+    return !(e == text);
+}
+
+/// Writes the string's text alone, as `os << static_cast<char*>(s)` does.
+/// For the string's dump (a trailing blank, and more under flag 4) call
+/// s.dump(os, 0, 0).
+inline std::ostream& operator<<(std::ostream& os, const kavString& s)
+{
+    return os << static_cast<const char*>(s);
+}
+/// Writes the element's text alone.
+inline std::ostream& operator<<(std::ostream& os, const kavStrElem& e)
+{
+    return os << static_cast<const char*>(e);
+}
 
 #endif

@@ -37,6 +37,7 @@ struct KAVLIB_API kavTime {
     std::clock_t lastClock;   ///< clock reading of the latest update
 };
 
+/// The library's services: static members only, no instance state.
 class KAVLIB_API kavLib {
 public:
     /// Number of library flags.

@@ -14,6 +14,7 @@
 
 #include <kavlib/kavstr.h>
 
+/// An object known by a name: equal to, hashed and ordered like its name.
 class KAVLIB_API kavNamedObj : public kavObject {
 public:
     /// Copies the string `s` (not its text) into this object's pool (the
@@ -24,6 +25,7 @@ public:
     /// Destroys the name string; the element stays in its table.
     ~kavNamedObj() override;
 
+    /// The name never changes: no assignment.
     kavNamedObj& operator=(const kavNamedObj&) = delete;
 
     /// The stored name string (a derived class may answer otherwise).
@@ -40,7 +42,9 @@ public:
     /// The object line, then name() on it (flag 4: on the next line, one
     /// blank deeper).
     std::ostream& dump(std::ostream& os, int indent, int endLine) const override;
+    /// True for kavNamedObjClass, else kavObject::isA.
     bool isA(const char* name) const override;
+    /// kavNamedObjClass ("kavNamedObj").
     const char* className() const override;
 
 private:

@@ -189,3 +189,8 @@ bool objLess(const kavObject& a, const kavObject& b)
 {
     return a.objcmp(b) < 0;
 }
+
+std::ostream& operator<<(std::ostream& os, const kavObject& obj)
+{
+    return obj.dump(os, 0, 0);
+}

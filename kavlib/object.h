@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <type_traits>
 
 // Class-name constants: what className() returns and dumps print.
 extern KAVLIB_API const char* const kavObjectClass;     ///< "kavObject"
@@ -45,6 +46,8 @@ extern KAVLIB_API const char* const kavLinkObjClass;    ///< "kavLinkObj"
 extern KAVLIB_API const char* const kavIterPtrClass;    ///< "kavIterPtr"
 extern KAVLIB_API const char* const kavSptrClass;       ///< "kavSptr" (no class answers to it)
 
+/// The root of every class whose objects can be stored in a container,
+/// hashed, compared or dumped.
 class KAVLIB_API kavObject {
 public:
     /// Pooled when made by operator new below; otherwise unpooled.  Count 0.
@@ -53,6 +56,8 @@ public:
     kavObject(const kavObject& other);
     /// Leaves the root part (pool and use count) unchanged.
     kavObject& operator=(const kavObject&) { return *this; }
+    /// Releases nothing itself; a pooled object's storage goes back to its
+    /// pool through operator delete.
     virtual ~kavObject();
 
     /// Address >> 3, modulo n (n > 0).
@@ -119,5 +124,32 @@ private:
 KAVLIB_API bool objEqual(const kavObject& a, const kavObject& b);
 /// a.objcmp(b) < 0: `a` is the object being added to a sorted list.
 KAVLIB_API bool objLess(const kavObject& a, const kavObject& b);
+
+/// `a == b` for any two library objects is a.isEqual(b), the test that
+/// every container's find and remove make: identity for plain objects, the
+/// interned element for strings and named objects.  The left operand's class
+/// decides, as the stored element's does in a container.
+template <class A, class B,
+          class = std::enable_if_t<std::is_base_of<kavObject, A>::value && std::is_base_of<kavObject, B>::value>>
+bool operator==(const A& a, const B& b)
+{
+    return a.isEqual(b);
+}
+
+/// `a != b` is !a.isEqual(b).
+template <class A, class B,
+          class = std::enable_if_t<std::is_base_of<kavObject, A>::value && std::is_base_of<kavObject, B>::value>>
+bool operator!=(const A& a, const B& b)
+{
+    return !a.isEqual(b);
+}
+
+/// Writes the object's dump line without indentation and without a line
+/// end: exactly what obj.dump(os, 0, 0) writes, and nothing more.  Its fields
+/// follow the library flags; a container writes its header line (ended by a
+/// newline, as every container dump does) and then its elements one after
+/// the other, each 4 blanks in.  kavString and kavStrElem write their bare
+/// text instead (kavstr.h).
+KAVLIB_API std::ostream& operator<<(std::ostream& os, const kavObject& obj);
 
 #endif
