@@ -59,7 +59,10 @@
 #if KAVLIB_CHECKED
 #  include <iterator>
 #  include <map>
+#endif
+#if KAVLIB_CHECKED || KAVLIB_VALGRIND
 #  include <unordered_map>
+#  include <vector>
 #endif
 
 struct kavPool::BlockRecord {
@@ -194,6 +197,34 @@ std::unordered_map<const kavPool*, PieceTable>& pieceTables()
 }
 #endif
 
+#if KAVLIB_VALGRIND
+// Under valgrind a piece handed out holds what the pool says it holds: a
+// recycled element what its last user left (memcheck's validity bits of it
+// are kept here while it waits, by pool and address), apart from its first
+// word, the old link; a piece cut from a free block the old header.
+using SavedBits = std::unordered_map<addr_t, std::vector<unsigned char>>;
+
+std::unordered_map<const kavPool*, SavedBits>& savedBits()
+{
+    static auto* saved = new std::unordered_map<const kavPool*, SavedBits>;
+    return *saved;
+}
+
+// The number of addressable bytes at the start of [p, p + n).
+unsigned int addressablePrefix(addr_t p, unsigned int n)
+{
+    unsigned char bits[8];
+    unsigned int k = 0;
+    while (k + 8 <= n && VALGRIND_GET_VBITS(ptr(p + k), bits, 8) == 1)
+        k += 8;
+    while (k < n && VALGRIND_GET_VBITS(ptr(p + k), bits, 1) == 1)
+        ++k;
+    return k;
+}
+
+constexpr unsigned int headerBytes = sizeof(addr_t) + sizeof(unsigned int);
+#endif
+
 // Reports a misuse of a pool in the library's assertion format.
 [[maybe_unused]] void misuse(bool ok, const char* text, int line)
 {
@@ -234,8 +265,10 @@ struct kavPool::Watch {
         pieceTables().erase(&pool);
 #endif
 #if KAVLIB_VALGRIND
-        if (underValgrind)
+        if (underValgrind) {
+            savedBits().erase(&pool);
             VALGRIND_DESTROY_MEMPOOL(&pool);
+        }
 #endif
     }
 
@@ -259,6 +292,7 @@ struct kavPool::Watch {
 #endif
 #if KAVLIB_VALGRIND
         if (underValgrind) {
+            savedBits().erase(&pool);
             VALGRIND_DESTROY_MEMPOOL(&pool);
             VALGRIND_CREATE_MEMPOOL(&pool, 0, 0);
         }
@@ -319,8 +353,20 @@ struct kavPool::Watch {
         ASAN_UNPOISON_MEMORY_REGION(piece, size);
 #endif
 #if KAVLIB_VALGRIND
-        if (underValgrind)
+        if (underValgrind) {
             VALGRIND_MEMPOOL_ALLOC(&pool, piece, size);
+            SavedBits& saved = savedBits()[&pool];
+            const auto it = saved.find(addr(piece));
+            if (it != saved.end()) {
+                const auto n = static_cast<unsigned int>(it->second.size());
+                if (n != 0)
+                    (void)VALGRIND_SET_VBITS(piece, it->second.data(), n < size ? n : size);
+                saved.erase(it);
+                (void)VALGRIND_MAKE_MEM_DEFINED(piece, size < sizeof(addr_t) ? size : sizeof(addr_t));
+            } else {
+                (void)VALGRIND_MAKE_MEM_DEFINED(piece, size < headerBytes ? size : headerBytes);
+            }
+        }
 #endif
     }
 
@@ -354,6 +400,13 @@ struct kavPool::Watch {
             // report the free with its stack, and keep the lists intact.
             unsigned char vbits;
             const bool live = VALGRIND_GET_VBITS(piece, &vbits, 1) != 3;
+            if (live && r < recycleLimit) {
+                const unsigned int n = addressablePrefix(addr(piece), r);
+                std::vector<unsigned char> bits(n);
+                if (n != 0)
+                    (void)VALGRIND_GET_VBITS(piece, bits.data(), n);
+                savedBits()[&pool][addr(piece)] = std::move(bits);
+            }
             VALGRIND_MEMPOOL_FREE(&pool, piece);
             return live;
         }

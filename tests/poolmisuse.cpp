@@ -4,7 +4,8 @@
 // through every path (recycling, cutting, merging, release, pooled objects,
 // interned strings) and must draw no report at all.
 //
-//   poolmisuse clean | use-after-free | past-end | after-release | double-free | leak
+//   poolmisuse clean | uninitialised | use-after-free | past-end | after-release |
+//              double-free | leak
 #include <kavlib/kavlib.h>
 
 #include <cstdio>
@@ -33,6 +34,17 @@ int clean()
     std::memset(again, 1, 17);
     pool->free(again, 17);
 
+    // A piece holds what its last user left: the checker must not call that
+    // uninitialised.
+    auto* left = static_cast<unsigned char*>(pool->alloc(40));
+    std::memset(left, 0xAB, 40);
+    pool->free(left, 40);
+    left = static_cast<unsigned char*>(pool->alloc(36));
+    void* link;
+    std::memcpy(&link, left, sizeof link); // the old recycle link
+    if (left[20] != 0xAB || left[35] != 0xAB || link == left)
+        return 1;
+
     void* a = pool->alloc(600);
     void* b = pool->alloc(700);
     void* c = pool->alloc(20000); // a block of its own
@@ -58,6 +70,15 @@ int clean()
     sum += static_cast<int>(pool->fblocks() + pool->rblocks());
     kavLib::reset();              // deletes `pool`, empties the main pool
     std::printf("clean %d\n", sum > 0);
+    return 0;
+}
+
+int uninitialised()
+{
+    kavPool pool;
+    const auto* p = static_cast<const unsigned char*>(pool.alloc(40));
+    if (p[20] == 0) // never written
+        std::puts("zero");
     return 0;
 }
 
@@ -112,6 +133,8 @@ int main(int argc, char** argv)
     const char* what = argc > 1 ? argv[1] : "";
     if (std::strcmp(what, "clean") == 0)
         return clean();
+    if (std::strcmp(what, "uninitialised") == 0)
+        return uninitialised();
     if (std::strcmp(what, "use-after-free") == 0)
         return useAfterFree();
     if (std::strcmp(what, "past-end") == 0)
@@ -122,6 +145,7 @@ int main(int argc, char** argv)
         return doubleFree();
     if (std::strcmp(what, "leak") == 0)
         return leak();
-    std::fprintf(stderr, "usage: poolmisuse clean|use-after-free|past-end|after-release|double-free|leak\n");
+    std::fprintf(stderr, "usage: poolmisuse clean|uninitialised|use-after-free|past-end|after-release|"
+                         "double-free|leak\n");
     return 2;
 }
