@@ -35,7 +35,7 @@
 //  * KAVLIB_CHECKED builds keep a table of live pieces and report a piece
 //    freed twice, freed with a size that rounds differently or given to the
 //    wrong pool, and check the free-block list after every change (reports
-//    from file "kavpool", lines 301 to 307);
+//    from file "kavpool", lines 301 to 308);
 //  * AddressSanitizer builds poison all memory that is not handed out: free
 //    blocks, recycled elements and the rounding tail of every piece;
 //  * KAVLIB_VALGRIND builds, run under valgrind, make each pool a memcheck
