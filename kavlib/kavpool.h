@@ -28,14 +28,38 @@
 //
 // Pools cannot be copied: a copy would share blocks with its source, and
 // releasing either would leave the other dangling.
+//
+// Watched pools.  A pool hides its users' bugs from memory checkers: a piece
+// given back, or the tail that rounding adds, is still the pool's memory.  So
+// the library can watch its pools:
+//  * KAVLIB_CHECKED builds keep a table of live pieces and report a piece
+//    freed twice, freed with a size that rounds differently or given to the
+//    wrong pool, and check the free-block list after every change (reports
+//    from file "kavpool", lines 301 to 308);
+//  * AddressSanitizer builds poison all memory that is not handed out: free
+//    blocks, recycled elements and the rounding tail of every piece;
+//  * KAVLIB_VALGRIND builds, run under valgrind, make each pool a memcheck
+//    memory pool and each piece one of its allocations.
+// alloc() and free() are inline, so the application compiles them too.  The
+// choice is made once, when the library is configured, and recorded in
+// <kavlib/config.h>, which is installed with the library: a watched library
+// sends every alloc() and free() to its own out-of-line allocWatched() and
+// freeWatched().  The application therefore never calls the sanitizer or
+// valgrind itself and needs neither to use a watching build.  Without any of
+// the three, the inline fast paths are all there is.
 #ifndef KAVLIB_KAVPOOL_H
 #define KAVLIB_KAVPOOL_H
 
+#include <kavlib/config.h>
 #include <kavlib/export.h>
 #include <kavlib/kavassert.h>
 
 #include <cstring>
 #include <iosfwd>
+
+/// 1 when every alloc() and free() goes out of line into the library: the
+/// checked and the AddressSanitizer builds.  A valgrind build decides at load.
+#define KAVLIB_POOL_ALWAYS_WATCHED (KAVLIB_CHECKED || KAVLIB_ASAN)
 
 /// Class-name constant of kavPool ("kavPool").
 extern KAVLIB_API const char* const kavPoolClass;
@@ -107,6 +131,11 @@ public:
 
 private:
     struct BlockRecord;
+    struct Watch;
+
+    // The watched paths of alloc() and free() (see "Watched pools" above).
+    void* allocWatched(unsigned int size);
+    void freeWatched(void* ptr, unsigned int size);
 
     void* allocSlow(unsigned int r);
     void* takeFree(unsigned int r);
@@ -137,6 +166,7 @@ private:
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool
+    static bool _watched;               ///< alloc() and free() go out of line
 };
 
 /// Writes the pool's report through its virtual print().
@@ -144,6 +174,13 @@ KAVLIB_API std::ostream& operator<<(std::ostream& os, const kavPool& pool);
 
 inline void* kavPool::alloc(unsigned int size)
 {
+#if KAVLIB_POOL_ALWAYS_WATCHED
+    return allocWatched(size);
+#else
+#if KAVLIB_VALGRIND
+    if (_watched)
+        return allocWatched(size);
+#endif
     const unsigned int r = roundSize(size);
     const unsigned int c = r >> 3;
     if (c < nclasses) {
@@ -156,12 +193,22 @@ inline void* kavPool::alloc(unsigned int size)
         }
     }
     return allocSlow(r);
+#endif
 }
 
 inline void kavPool::free(void* ptr, unsigned int size)
 {
     KAV_ASSERT(ptr != nullptr, "ptr", "kavpool", 192);
     KAV_ASSERT(size != 0, "size", "kavpool", 193);
+#if KAVLIB_POOL_ALWAYS_WATCHED
+    freeWatched(ptr, size);
+#else
+#if KAVLIB_VALGRIND
+    if (_watched) {
+        freeWatched(ptr, size);
+        return;
+    }
+#endif
     const unsigned int r = roundSize(size);
     if (r < recycleLimit) {
         void*& head = _recycleList[r >> 3];
@@ -172,6 +219,7 @@ inline void kavPool::free(void* ptr, unsigned int size)
         return;
     }
     freeLarge(ptr, r);
+#endif
 }
 
 #endif
