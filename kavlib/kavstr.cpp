@@ -196,6 +196,9 @@ bool kavString::isEqual(const kavObject& o) const
 {
     if (&o == this)
         return true;
+    // A plain string answers the two class tests below with false and true.
+    if (typeid(o) == typeid(kavString))
+        return _elem == asString(o)._elem;
     if (o.isA(kavNamedObjClass))
         return _elem == nameElem(o);
     if (o.isA(kavStringClass))
