@@ -17,6 +17,19 @@ char emptyText[1] = {'\0'};
 
 const kavStrElem& asElem(const kavObject& o) { return static_cast<const kavStrElem&>(o); }
 
+// strcmp(a, b) == 0, inline: interned texts are mostly short words, and most
+// pairs met on a chain differ in their first byte.
+bool sameText(const char* a, const char* b)
+{
+    while (*a == *b) {
+        if (*a == '\0')
+            return true;
+        ++a;
+        ++b;
+    }
+    return false;
+}
+
 } // namespace
 
 // ---- kavStrElem ------------------------------------------------------------------
@@ -74,9 +87,7 @@ bool kavStrElem::isEqual(const kavObject& o) const
     // A plain element (every candidate of addStrElem is one) answers the
     // class test with true; only other classes are asked through isA.
     if (typeid(o) == typeid(kavStrElem) || o.isA(kavStrElemClass)) {
-        // Most texts of a chain differ in their first byte: no call for them.
-        const char* other = asElem(o)._text;
-        return _text[0] == other[0] && std::strcmp(_text, other) == 0;
+        return sameText(_text, asElem(o)._text);
     }
     return false;
 }
