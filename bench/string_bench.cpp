@@ -8,107 +8,36 @@
 //   intern_distinct/N       N distinct generated words (N up to 100 000), the
 //                           curve of a table of 4191 chains filling up
 //   equal_same/1000         1000 pairs of equal words, made separately
+//   equal_length/1000       1000 pairs of different words of equal length
 //   equal_mixed/1000        1000 pairs of neighbouring words of the text
-//                           (mostly different)
+//                           (mostly of different lengths)
+//
+// Equality is asked three ways: kavString::isEqual (a virtual call), the
+// element pointers of two kavStrings, and operator== of two std::strings.
 //
 // Both sides start from the same NUL-terminated words in one buffer, the way
 // text arrives from a parser.  The kav side interns through the public
 // kavString(const char*); the standard side builds a std::string key, looks
 // it up and inserts it when it is missing.  Emptying the table (kavLib::reInit)
 // or the set between repetitions is not timed.
+#include "words.h"
+
 #include <kavlib/kavlib.h>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// Words as NUL-terminated texts in one buffer.
-class wordList {
-public:
-    void add(const std::string& w)
-    {
-        _offsets.push_back(_chars.size());
-        _chars.insert(_chars.end(), w.begin(), w.end());
-        _chars.push_back('\0');
-    }
-    // The word pointers; valid until the next add().
-    std::vector<const char*> words() const
-    {
-        std::vector<const char*> result;
-        result.reserve(_offsets.size());
-        for (std::size_t off : _offsets)
-            result.push_back(_chars.data() + off);
-        return result;
-    }
-
-private:
-    std::vector<char> _chars;
-    std::vector<std::size_t> _offsets;
-};
-
-bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// The words of the benchmark text: runs of ASCII letters, as they stand.
-const std::vector<const char*>& textWords()
-{
-    static wordList list;
-    static std::vector<const char*> words = [] {
-        const char* path = KAVLIB_BENCH_DATA "/austen.txt";
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "string_bench: cannot read %s\n", path);
-            std::exit(1);
-        }
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::string word;
-        for (char c : text) {
-            if (isLetter(c)) {
-                word += c;
-            } else if (!word.empty()) {
-                list.add(word);
-                word.clear();
-            }
-        }
-        if (!word.empty())
-            list.add(word);
-        return list.words();
-    }();
-    return words;
-}
-
-// 100 000 distinct words of 4 to 11 lower-case letters, the same on every
-// run: a fixed linear congruential generator, duplicates skipped.
-const std::vector<const char*>& distinctWords()
-{
-    static wordList list;
-    static std::vector<const char*> words = [] {
-        std::unordered_set<std::string> seen;
-        unsigned long long x = 88172645463325252ull;
-        auto next = [&x] {
-            x = x * 6364136223846793005ull + 1442695040888963407ull;
-            return static_cast<unsigned int>(x >> 33);
-        };
-        while (seen.size() < 100000) {
-            std::string w(4 + next() % 8, ' ');
-            for (char& c : w)
-                c = static_cast<char>('a' + next() % 26);
-            if (seen.insert(w).second)
-                list.add(w);
-        }
-        return list.words();
-    }();
-    return words;
-}
+using benchWords::distinctWords;
+using benchWords::textWords;
 
 // ---- interning ----------------------------------------------------------------
 
@@ -151,25 +80,43 @@ void internStd(benchmark::State& state, const std::vector<const char*>* all, std
 
 // ---- equality -------------------------------------------------------------------
 
-// Pairs (a[i], b[i]): equal words made twice, or neighbours in the text.
+// 1000 pairs (a[i], b[i]) from the text, of one of three kinds.
+enum class pairKind {
+    same,      // a word and the same word again
+    sameLength, // two different words of one length (std::string compares bytes)
+    neighbours // a word and the next one in the text (mostly different lengths)
+};
+
 struct wordPairs {
     std::vector<const char*> a, b;
 };
 
-wordPairs makePairs(bool same)
+wordPairs makePairs(pairKind kind)
 {
     const auto& words = textWords();
     wordPairs p;
-    for (std::size_t i = 0; i < 1000; ++i) {
-        p.a.push_back(words[1000 + i]);
-        p.b.push_back(same ? words[1000 + i] : words[1001 + i]);
+    for (std::size_t i = 1000; p.a.size() < 1000; ++i) {
+        const char* w = words[i];
+        const char* other = w;
+        if (kind == pairKind::neighbours) {
+            other = words[i + 1];
+        } else if (kind == pairKind::sameLength) {
+            // The next word of the same length and another text.
+            std::size_t j = i + 1;
+            while (std::strlen(words[j]) != std::strlen(w) || std::strcmp(words[j], w) == 0)
+                ++j;
+            other = words[j];
+        }
+        p.a.push_back(w);
+        p.b.push_back(other);
     }
     return p;
 }
 
-void equalKav(benchmark::State& state, bool same, bool byPointer)
+template <bool byPointer>
+void equalKav(benchmark::State& state, pairKind kind)
 {
-    const wordPairs p = makePairs(same);
+    const wordPairs p = makePairs(kind);
     kavLib::reInit(false);
     std::vector<kavString> a, b;
     a.reserve(p.a.size());
@@ -181,7 +128,10 @@ void equalKav(benchmark::State& state, bool same, bool byPointer)
     int equal = 0;
     for (auto _ : state) {
         for (std::size_t i = 0; i < a.size(); ++i)
-            equal += byPointer ? a[i].elem() == b[i].elem() : a[i].isEqual(b[i]);
+            if constexpr (byPointer)
+                equal += a[i].elem() == b[i].elem();
+            else
+                equal += a[i].isEqual(b[i]);
         benchmark::DoNotOptimize(equal);
         benchmark::ClobberMemory();
     }
@@ -192,9 +142,9 @@ void equalKav(benchmark::State& state, bool same, bool byPointer)
     kavLib::reset();
 }
 
-void equalStd(benchmark::State& state, bool same)
+void equalStd(benchmark::State& state, pairKind kind)
 {
-    const wordPairs p = makePairs(same);
+    const wordPairs p = makePairs(kind);
     const std::vector<std::string> a(p.a.begin(), p.a.end()), b(p.b.begin(), p.b.end());
     int equal = 0;
     for (auto _ : state) {
@@ -222,11 +172,15 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark((g + "unordered_set").c_str(), internStd, distinct, n);
     }
 
-    for (bool same : {true, false}) {
-        const std::string g = same ? "equal_same/1000/" : "equal_mixed/1000/";
-        benchmark::RegisterBenchmark((g + "kavString_isEqual").c_str(), equalKav, same, false);
-        benchmark::RegisterBenchmark((g + "kavString_elem").c_str(), equalKav, same, true);
-        benchmark::RegisterBenchmark((g + "std_string").c_str(), equalStd, same);
+    const std::pair<pairKind, const char*> kinds[] = {
+        {pairKind::same, "equal_same/1000/"},
+        {pairKind::sameLength, "equal_length/1000/"},
+        {pairKind::neighbours, "equal_mixed/1000/"}};
+    for (const auto& [kind, g] : kinds) {
+        const std::string group = g;
+        benchmark::RegisterBenchmark((group + "kavString_isEqual").c_str(), equalKav<false>, kind);
+        benchmark::RegisterBenchmark((group + "kavString_elem").c_str(), equalKav<true>, kind);
+        benchmark::RegisterBenchmark((group + "std_string").c_str(), equalStd, kind);
     }
 
     benchmark::Initialize(&argc, argv);
