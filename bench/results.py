@@ -180,9 +180,10 @@ def machine():
         "- Compiler: %s, Release preset (-O2 -DNDEBUG)" % m.get("compiler", "?"),
         "- Google Benchmark: %s repetitions of each case, min time %s s per repetition%s; "
         "figures are medians of the CPU time" % (m.get("repetitions", "?"), m.get("min_time", "?"), extra),
-        "- Load average (1 min) before the run: %s, at the start of the first binary: %s, after the run: %.2f"
-        % ("%.2f" % m["load_before"] if "load_before" in m else "?", ", ".join("%.2f" % x for x in ctx.get("load_avg", [])[:1]) or "?",
-           os.getloadavg()[0]),
+        "- Load average (1 min) before the run: %s, at the start of the first binary: %s, after the run: %s"
+        % ("%.2f" % m["load_before"] if "load_before" in m else "?",
+           ", ".join("%.2f" % x for x in ctx.get("load_avg", [])[:1]) or "?",
+           "%.2f" % m["load_after"] if "load_after" in m else "?"),
     ])
 
 
