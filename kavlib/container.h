@@ -130,10 +130,11 @@ protected:
     const char* className() const override;
 
     /// The first element e of the chain at `head` with objEqual(e, key).
+    /// objEqual is spelled out as e.isEqual(key): one call per element.
     static kavObject* chainFind(const kavLinkObj* head, const kavObject& key)
     {
         for (; head != nullptr; head = head->_next)
-            if (objEqual(head->getObj(), key))
+            if (head->getObj().isEqual(key))
                 return &head->getObj();
         return nullptr;
     }
@@ -142,7 +143,7 @@ protected:
     static kavLinkObj** chainFindField(kavLinkObj** field, const kavObject& key)
     {
         for (; *field != nullptr; field = &(*field)->_next)
-            if (objEqual((*field)->getObj(), key))
+            if ((*field)->getObj().isEqual(key))
                 return field;
         return nullptr;
     }

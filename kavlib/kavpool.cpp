@@ -79,9 +79,15 @@ addr_t addr(const void* p) { return reinterpret_cast<addr_t>(p); }
 void* ptr(addr_t a) { return reinterpret_cast<void*>(a); }
 
 #if KAVLIB_VALGRIND
-// Read once at load, before the main pool is made: are we under valgrind?
-bool runningOnValgrind() { return RUNNING_ON_VALGRIND != 0; }
-const bool underValgrind = runningOnValgrind();
+// Read once at load, before the main pool is made: are we under valgrind's
+// memcheck?  Only memcheck answers its own requests (with -1); other tools,
+// callgrind for one, leave them at 0 and see the plain pool.
+bool runningOnMemcheck()
+{
+    char probe = 0;
+    return RUNNING_ON_VALGRIND != 0 && static_cast<long>(VALGRIND_MAKE_MEM_DEFINED(&probe, 1)) == -1;
+}
+const bool underValgrind = runningOnMemcheck();
 #endif
 
 // Opens the 8-byte word of free memory that holds `at` for one access by the

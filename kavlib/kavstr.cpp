@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <typeinfo>
 
 namespace {
 
@@ -15,6 +16,19 @@ namespace {
 char emptyText[1] = {'\0'};
 
 const kavStrElem& asElem(const kavObject& o) { return static_cast<const kavStrElem&>(o); }
+
+// strcmp(a, b) == 0, inline: interned texts are mostly short words, and most
+// pairs met on a chain differ in their first byte.
+bool sameText(const char* a, const char* b)
+{
+    while (*a == *b) {
+        if (*a == '\0')
+            return true;
+        ++a;
+        ++b;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -45,9 +59,13 @@ unsigned int kavStrElem::hash(int n) const
     for (const char* p = _text; *p != '\0'; ++p) {
         // Bytes count as signed: 0x80 to 0xFF add -128 to -1, modulo 2^32.
         const std::int32_t v = static_cast<signed char>(*p);
-        h = (h << 8) + h + static_cast<std::uint32_t>(v);
+        // h * 257 + v, grouped so that the shift and the first addition
+        // can run side by side.
+        h = (h << 8) + (h + static_cast<std::uint32_t>(v));
     }
-    return h % static_cast<unsigned int>(n);
+    // The tables' own chain count, spelled out, divides by multiplication.
+    const auto m = static_cast<unsigned int>(n);
+    return m == 4191u ? h % 4191u : h % m;
 }
 
 std::ostream& kavStrElem::dump(std::ostream& os, int indent, int endLine) const
@@ -66,8 +84,11 @@ bool kavStrElem::isEqual(const kavObject& o) const
 {
     if (&o == this)
         return true;
-    if (o.isA(kavStrElemClass))
-        return std::strcmp(_text, asElem(o)._text) == 0;
+    // A plain element (every candidate of addStrElem is one) answers the
+    // class test with true; only other classes are asked through isA.
+    if (typeid(o) == typeid(kavStrElem) || o.isA(kavStrElemClass)) {
+        return sameText(_text, asElem(o)._text);
+    }
     return false;
 }
 
@@ -186,6 +207,9 @@ bool kavString::isEqual(const kavObject& o) const
 {
     if (&o == this)
         return true;
+    // A plain string answers the two class tests below with false and true.
+    if (typeid(o) == typeid(kavString))
+        return _elem == asString(o)._elem;
     if (o.isA(kavNamedObjClass))
         return _elem == nameElem(o);
     if (o.isA(kavStringClass))

@@ -65,10 +65,11 @@ void pushPending(const void* where, kavPool* pool)
     pending[npending++] = Pending{where, pool};
 }
 
-// Takes the entry for `where` off the stack; false when there is none.
-bool takePending(const void* where, kavPool*& pool)
+// Takes the entry for `where` off the stack below its top; false when there
+// is none.
+bool takeOlderPending(const void* where, kavPool*& pool)
 {
-    for (int i = npending - 1; i >= 0; --i) {
+    for (int i = npending - 2; i >= 0; --i) {
         if (pending[i].where == where) {
             pool = pending[i].pool;
             for (int j = i + 1; j < npending; ++j)
@@ -78,6 +79,22 @@ bool takePending(const void* where, kavPool*& pool)
         }
     }
     return false;
+}
+
+// Takes the entry for `where` off the stack; false when there is none.  The
+// constructor of a pooled object nearly always finds its entry on top: its
+// operator new ran just before.
+inline bool takePending(const void* where, kavPool*& pool)
+{
+    if (npending == 0)
+        return false;
+    const Pending& top = pending[npending - 1];
+    if (top.where == where) {
+        pool = top.pool;
+        --npending;
+        return true;
+    }
+    return takeOlderPending(where, pool);
 }
 
 // The object whose root destructor ran last, for operator delete.
