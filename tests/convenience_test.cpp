@@ -2,30 +2,19 @@
 // equality operators over isEqual and over plain texts.
 #include "testutil.h"
 
-#include <sstream>
-#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace {
 
-// The elements in the order range-for yields them (walk() gives the
-// order of a kavIterPtr walk).
-std::vector<kavObject*> rangeFor(const kavContainer& c)
+// The elements in the order range-for yields them.
+objs rangeFor(const kavContainer& c)
 {
-    std::vector<kavObject*> seen;
+    objs seen;
     for (kavObject& o : c)
         seen.push_back(&o);
     return seen;
-}
-
-std::string dumped(const kavObject& o)
-{
-    std::ostringstream os;
-    o.dump(os, 0, 0);
-    return os.str();
 }
 
 template <class T>
@@ -45,14 +34,15 @@ struct comparable<A, B, std::void_t<decltype(std::declval<const A&>() == std::de
 
 } // namespace
 
-static_assert(!std::is_copy_constructible<kavRangeIter>::value, "one owner per iterator");
-static_assert(std::is_nothrow_move_constructible<kavRangeIter>::value, "begin() can hand its iterator over");
-static_assert(comparable<kavString, const char*>::value && comparable<kavNamedObj, std::string>::value,
-              "strings and names compare with texts");
-static_assert(!comparable<kavObject, const char*>::value && !comparable<kavList, std::string>::value,
-              "a plain object has no text to compare");
-static_assert(!comparable<kavString, char>::value, "a character is not a text");
+static_assert(!std::is_copy_constructible<kavRangeIter>::value &&
+                  std::is_nothrow_move_constructible<kavRangeIter>::value,
+              "one owner per iterator; begin() hands it over");
+static_assert(comparable<kavString, const char*>::value && comparable<kavNamedObj, std::string>::value &&
+                  !comparable<kavObject, const char*>::value && !comparable<kavList, std::string>::value &&
+                  !comparable<kavString, char>::value,
+              "strings and names compare with texts; plain objects and characters do not");
 
+// Range-for yields what a kavIterPtr walk yields, in every container.
 TEST_F(kavInitTest, RangeForWalksEveryContainerInItsIterationOrder)
 {
     kavObject a, b, c;
@@ -61,48 +51,31 @@ TEST_F(kavInitTest, RangeForWalksEveryContainerInItsIterationOrder)
     kavFifo fifo;
     kavHash<4191> hash;
     for (kavContainer* box : std::vector<kavContainer*>{&list, &slist, &fifo, &hash}) {
-        EXPECT_TRUE(rangeFor(*box).empty()) << static_cast<const kavObject*>(box)->className();
-        box->add(b);
-        box->add(a);
-        box->add(c);
-        EXPECT_EQ(rangeFor(*box), walk(*box)) << static_cast<const kavObject*>(box)->className();
+        EXPECT_TRUE(rangeFor(*box).empty());
+        addAll(*box, {&b, &a, &c});
+        EXPECT_EQ(rangeFor(*box), walk(*box));
     }
-    EXPECT_EQ(rangeFor(list), (std::vector<kavObject*>{&c, &a, &b}));
-    EXPECT_EQ(rangeFor(fifo), (std::vector<kavObject*>{&b, &a, &c}));
-
+    EXPECT_EQ(rangeFor(list), (objs{&c, &a, &b}));
+    EXPECT_EQ(rangeFor(fifo), (objs{&b, &a, &c}));
     kavString x("x"), y("y");
-    const kavStringTbl& table = *kavStringTbl::table();
-    std::vector<std::string> texts;
-    for (kavObject& o : table)
-        texts.push_back(static_cast<char*>(static_cast<kavStrElem&>(o)));
-    EXPECT_EQ(texts, (std::vector<std::string>{"x", "y"})); // chains 377 and 378
+    EXPECT_EQ(rangeFor(*kavStringTbl::table()), (objs{x.elem(), y.elem()})); // chains 377 and 378
 }
 
+// The begin iterator owns its library iterator and gives it back to the
+// container's pool, however often it is moved.
 TEST_F(kavInitTest, RangeForGivesItsIteratorBackToThePool)
 {
     kavPool pool;
     pool.setReleaseFlag(false);
     kavList& list = *new (&pool) kavList;
     kavObject a, b;
-    list.add(a);
-    list.add(b);
+    addAll(list, {&a, &b});
     const unsigned int inUse = pool.umem();
-
-    for (kavObject& o : list)
-        EXPECT_TRUE(&o == &a || &o == &b);
-    EXPECT_EQ(pool.umem(), inUse);
-
-    for (kavObject& o : list)
-        if (&o == &b)
-            break;
-    EXPECT_EQ(pool.umem(), inUse);
-
     {
         kavRangeIter first = list.begin();
-        kavRangeIter second = std::move(first); // one owner
+        kavRangeIter second = std::move(first);
         kavRangeIter third = list.begin();
-        EXPECT_GT(pool.umem(), inUse);
-        third = std::move(second);              // third's own iterator goes back
+        third = std::move(second); // third's own iterator goes back
         EXPECT_EQ(&*third, &b);
         ++third;
         EXPECT_EQ(third->className(), kavObjectClass);
@@ -120,79 +93,49 @@ TEST_F(kavInitTest, RangeForPastTheEndFailsTheIteratorsCheck)
     EXPECT_DEATH(*list.begin(), assertionReport("_current", "kavlist", 107));
 }
 
+// << writes an object's dump line without indentation or line end; strings
+// and elements write their bare text under every flag.
 TEST_F(kavInitTest, StreamInsertionWritesTheDumpLineAndNothingMore)
 {
     kavObject plain;
-    EXPECT_EQ(inserted(plain), "kavObject ");
-    kavLib::set(0);
-    kavLib::set(3);
-    EXPECT_EQ(inserted(plain), "kavObject P[-1] RC[0] ");
-    kavLib::clrAll();
-
     kavString abc("abc");
     kavNamedObj named(abc);
     kavList list;
-    list.add(plain);
-    list.add(named);
-    EXPECT_EQ(inserted(named), "kavNamedObj abc ");
+    addAll(list, {&plain, &named});
     EXPECT_EQ(inserted(list), "kavList \n    kavNamedObj abc     kavObject ");
-    kavLib::set(6);
-    EXPECT_EQ(inserted(list), dumped(list));
-
-    // Strings and elements write their bare text, under every flag; seen as
-    // plain objects they write their dump.
-    kavLib::set(4);
-    EXPECT_EQ(inserted(abc), "abc");
+    for (int flag : {0, 3, 4, 6})
+        kavLib::set(flag);
+    EXPECT_EQ(inserted(plain), "kavObject P[-1] RC[0] ");
+    EXPECT_EQ(inserted(list), dumpText(list, 0, 0));
     EXPECT_EQ(inserted(*abc.elem()), "abc");
-    EXPECT_EQ(inserted(static_cast<const kavObject&>(abc)), dumped(abc));
+    EXPECT_EQ(inserted(static_cast<const kavObject&>(abc)), dumpText(abc, 0, 0));
     std::ostringstream chained;
     chained << abc << '|' << kavString("de") << '\n';
     EXPECT_EQ(chained.str(), "abc|de\n");
 }
 
-TEST_F(kavInitTest, EqualityIsTheLeftOperandsIsEqual)
+// Between objects == and != are the left operand's isEqual; against a
+// plain text they compare bytes and intern nothing.
+TEST_F(kavInitTest, EqualityOverIsEqualAndOverTexts)
 {
+    struct equalToAll : kavObject {
+        bool isEqual(const kavObject&) const override { return true; }
+    } all;
     kavObject a, b;
-    EXPECT_TRUE(a == a);
-    EXPECT_TRUE(a != b);
+    EXPECT_TRUE(a == a && a != b && all == a && a != all);
+    kavString s1("word"), s2("word"), other("other"), empty("");
+    kavNamedObj n1(s1);
+    EXPECT_TRUE(s1 == s2 && n1 == s2 && s2 == n1 && s1 != other && n1 != other && s1 != a);
 
-    kavString s1("word"), s2("word"), other("other");
-    kavNamedObj n1(s1), n2(kavString("word"));
-    EXPECT_TRUE(s1 == s2);
-    EXPECT_TRUE(s1 != other);
-    EXPECT_TRUE(n1 == n2);
-    EXPECT_TRUE(n1 == s2 && s2 == n1);
-    EXPECT_TRUE(n1 != other && other != n1);
-    EXPECT_FALSE(s1 == a);
-    EXPECT_FALSE(s1 == *s1.elem()); // a string is not equal to its element
-
-    kavLib::tempInit(nullptr);
-    kavString scratch("word");      // same text, the temporary table
-    EXPECT_TRUE(s1 != scratch);
-    EXPECT_TRUE(scratch == "word"); // texts still compare equal
-    kavLib::tempReset();
-}
-
-TEST_F(kavInitTest, TextComparisonsCompareBytesAndInternNothing)
-{
-    kavString abc("abc"), empty("");
-    kavNamedObj named(abc);
     const int interned = kavStringTbl::table()->count();
-
-    char buffer[] = "abc";
+    char buffer[] = "word";
     const char* none = nullptr;
-    EXPECT_TRUE(abc == "abc");
-    EXPECT_TRUE("abc" == abc);
-    EXPECT_TRUE(abc != "abd" && "ab" != abc);
-    EXPECT_TRUE(abc == buffer);
-    EXPECT_TRUE(abc == std::string("abc"));
-    EXPECT_TRUE(std::string_view("abc") == abc);
-    EXPECT_TRUE(empty == none && empty == "");
-    EXPECT_TRUE(abc != none);
-    EXPECT_TRUE(named == "abc" && "abc" == named && named != "ab");
-    EXPECT_TRUE(*abc.elem() == "abc" && "abd" != *abc.elem());
-    EXPECT_FALSE(abc == std::string("abc\0", 4));
-
+    EXPECT_TRUE(s1 == "word" && "word" == s1 && s1 == buffer);
+    EXPECT_TRUE(s1 != "wore" && "wor" != s1);
+    EXPECT_TRUE(s1 == std::string("word") && std::string_view("word") == s1);
+    EXPECT_TRUE(empty == none && empty == "" && s1 != none);
+    EXPECT_TRUE(n1 == "word" && "word" == n1 && n1 != "wor");
+    EXPECT_TRUE(*s1.elem() == "word" && "wore" != *s1.elem());
+    EXPECT_FALSE(s1 == std::string("word\0", 5));
     EXPECT_EQ(kavStringTbl::table()->count(), interned);
-    EXPECT_EQ(kavString("abc").elem(), abc.elem());
 }
