@@ -110,7 +110,11 @@ public:
     unsigned int amem() const { return _amem; } ///< bytes in allocated blocks
     unsigned int fmem() const { return _fmem; } ///< bytes in free blocks
     unsigned int rmem() const { return _rmem; } ///< bytes in recycled elements
-    unsigned int umem() const { return _umem; } ///< bytes handed out, not back
+    /// Bytes handed out and not given back.  Every operation keeps
+    /// amem = fmem + rmem + umem (modulo 2^32): it moves bytes between two of
+    /// the last three, or adds a block to amem and fmem alike.  So umem is
+    /// derived rather than kept, and the recycled paths update one counter.
+    unsigned int umem() const { return _amem - _fmem - _rmem; }
     unsigned int ablocks() const;               ///< allocated blocks (walks them)
     unsigned int fblocks() const;               ///< free blocks (walks them)
     unsigned int rblocks() const;               ///< recycled elements (walks all lists)
@@ -154,8 +158,8 @@ private:
     static void storeLink(void* piece, void* link) { std::memcpy(piece, &link, sizeof link); }
 
     // Adds `delta` to a byte counter (modulo 2^32) with a separate load and
-    // store.  Every recycled alloc() and free() moves its piece between two
-    // counters, so the updates of a counter form one long chain.  A chain of
+    // store.  Every recycled alloc() and free() changes _rmem, so its
+    // updates form one long chain across calls.  A chain of
     // read-modify-write instructions on memory waits for each store to reach
     // the next load; plain loads and stores of the same word are forwarded
     // much sooner by current x86 processors, which halves the time of a
@@ -173,7 +177,6 @@ private:
     unsigned int _amem;                 ///< bytes in all allocated blocks
     unsigned int _fmem;                 ///< bytes in free blocks
     unsigned int _rmem;                 ///< bytes in recycled elements
-    unsigned int _umem;                 ///< bytes handed out and not given back
     void* _recycleList[nclasses];       ///< LIFO list heads by size class; 0 unused
     BlockRecord* _blockList;            ///< newest block record, null when none
     void* _freeList;                    ///< free block at the lowest address
@@ -205,7 +208,6 @@ inline void* kavPool::alloc(unsigned int size)
         if (piece != nullptr) {
             _recycleList[c] = loadLink(piece);
             bump(_rmem, 0u - r);
-            bump(_umem, r);
             return piece;
         }
     }
@@ -232,7 +234,6 @@ inline void kavPool::free(void* ptr, unsigned int size)
         storeLink(ptr, head);
         head = ptr;
         bump(_rmem, r);
-        bump(_umem, 0u - r);
         return;
     }
     freeLarge(ptr, r);
