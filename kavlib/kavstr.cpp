@@ -154,12 +154,36 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
     if (s == nullptr)
         s = emptyText;
     kavStrElem* candidate = new (getPool()) kavStrElem(s);
-    if (kavObject* found = find(*candidate)) {
+    if (kavObject* found = findElem(*candidate)) {
         delete candidate;
         return static_cast<kavStrElem&>(*found);
     }
     add(*candidate);
     return *candidate;
+}
+
+// find(candidate), spelled out for a table that is a kavStringTbl itself:
+// the first element e of the candidate's chain with e.isEqual(candidate).
+// For a plain element (same type_info object as kavStrElem's: nearly every
+// element is one) that is a comparison of texts, since the candidate is a
+// plain element too; it is made inline.  Any other element is asked through
+// its own isEqual, as find() would.
+kavObject* kavStringTbl::findElem(const kavStrElem& candidate) const
+{
+    if (typeid(*this) != typeid(kavStringTbl))
+        return find(candidate);
+    for (const kavLinkObj* link = chainHead(candidate.kavStrElem::hash(4191)); link != nullptr;
+         link = link->_next) {
+        kavObject& e = link->getObj();
+        if (&typeid(e) == &typeid(kavStrElem)) {
+            const kavStrElem& elem = asElem(e);
+            if (&elem == &candidate || sameText(elem._text, candidate._text))
+                return &e;
+        } else if (e.isEqual(candidate)) {
+            return &e;
+        }
+    }
+    return nullptr;
 }
 
 bool kavStringTbl::isA(const char* name) const

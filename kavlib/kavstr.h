@@ -60,6 +60,8 @@ public:
     operator char*() const { return _text; }
 
 private:
+    friend class kavStringTbl;
+
     char* _text; ///< the element's copy of its text
 };
 
@@ -102,6 +104,10 @@ protected:
 private:
     friend class kavLib;
     friend class kavString;
+
+    // What find(candidate) answers, with the plain elements that make up
+    // nearly every table compared inline instead of through isEqual.
+    kavObject* findElem(const kavStrElem& candidate) const;
 
     static kavStringTbl* _table;     ///< the global table, or null
     static kavStringTbl* _tempTable; ///< the temporary table, or null
