@@ -171,6 +171,11 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
     // start on it sooner.
     std::size_t n;
     const unsigned int chain = textHash(s, n) % 4191u;
+#if defined(__GNUC__)
+    // The chain's first element is fetched while the candidate is built.
+    if (const kavLinkObj* head = chainHead(chain))
+        __builtin_prefetch(&head->getObj());
+#endif
     kavStrElem* candidate = new (getPool()) kavStrElem(s, n);
     if (kavObject* found = findElem(*candidate, chain)) {
         delete candidate;
