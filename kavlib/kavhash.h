@@ -65,6 +65,10 @@ public:
     /// Elements held beyond the first of their chain.
     virtual unsigned int collisions() const { return _collisions; }
 
+protected:
+    /// The head link of chain i (i < size), null when the chain is empty.
+    const kavLinkObj* chainHead(unsigned int i) const { return _chains[i]; }
+
 private:
     friend class kavHashIter<size>;
     unsigned int _collisions;    ///< count() minus the non-empty chains

@@ -252,7 +252,7 @@ constexpr unsigned int headerBytes = sizeof(addr_t) + sizeof(unsigned int);
 //   304 "free blocks in ascending order"
 //   305 "free blocks do not touch"     except where two heap blocks meet
 //   306 "recycled element intact"      a recycle list overwritten after free
-//   307 "pool counters add up"         amem = fmem + rmem + umem, fmem = free blocks
+//   307 "pool counters add up"         the free blocks add up to fmem
 //   308 "piece overlaps no other"      a free block reaching into a piece
 // AddressSanitizer builds report 301 too: the first byte of every piece
 // handed out is addressable, of every free one poisoned.
@@ -420,12 +420,12 @@ struct kavPool::Watch {
         return true;
     }
 
-    // After every operation: the counters, and the free-block list when it
-    // changed.
+    // After every operation that changed the free-block list: its order, and
+    // its sizes against fmem.  (amem = fmem + rmem + umem holds by
+    // construction: umem is derived from the other three.)
     static void changed([[maybe_unused]] const kavPool& pool, [[maybe_unused]] bool freeList)
     {
 #if KAVLIB_CHECKED
-        misuse(pool._amem == pool._fmem + pool._rmem + pool._umem, "pool counters add up", 307);
         if (!freeList)
             return;
         unsigned int total = 0;
@@ -481,7 +481,7 @@ bool kavPool::_watched = false;
 kavPool* kavPool::_mainPool = new kavPool;
 
 kavPool::kavPool()
-    : _amem(0), _fmem(0), _rmem(0), _umem(0), _recycleList(), _blockList(nullptr),
+    : _amem(0), _fmem(0), _rmem(0), _recycleList(), _blockList(nullptr),
       _freeList(nullptr), _next(_pools), _num(_pools == nullptr ? 0 : _pools->_num + 1),
       _releaseFlag(true)
 {
@@ -595,7 +595,7 @@ void kavPool::release()
     }
     for (void*& head : _recycleList)
         head = nullptr;
-    _umem = _rmem = _fmem = _amem = 0;
+    _rmem = _fmem = _amem = 0;
     _freeList = nullptr;
 }
 
@@ -611,7 +611,6 @@ void* kavPool::allocWatched(unsigned int size)
         piece = _recycleList[c];
         _recycleList[c] = readLink(piece);
         _rmem -= r;
-        _umem += r;
         Watch::changed(*this, false);
     } else {
         piece = allocSlow(r);
@@ -630,7 +629,6 @@ void kavPool::freeWatched(void* ptr, unsigned int size)
         writeLink(ptr, head);
         head = ptr;
         _rmem += r;
-        _umem -= r;
         Watch::changed(*this, false);
         return;
     }
@@ -648,7 +646,6 @@ void* kavPool::allocSlow(unsigned int r)
             void* piece = _recycleList[c];
             _recycleList[c] = readLink(piece);
             _rmem -= r;
-            _umem += r;
             Watch::changed(*this, false);
             return piece;
         }
@@ -678,7 +675,6 @@ void* kavPool::takeFree(unsigned int r)
         else
             setNext(prev, successor);
         _fmem -= r;
-        _umem += r;
         Watch::changed(*this, true);
         return ptr(cur);
     }
@@ -688,7 +684,6 @@ void* kavPool::takeFree(unsigned int r)
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
     _fmem += r;
-    _umem -= r;
 
     const addr_t p = addr(piece);
     addr_t left = 0;

@@ -30,13 +30,31 @@ bool sameText(const char* a, const char* b)
     return false;
 }
 
+// The string hash before its modulo: h = 1; h = h * 257 + (signed) byte,
+// wrapping.  `size` receives the bytes of the text with its NUL.
+std::uint32_t textHash(const char* text, std::size_t& size)
+{
+    std::uint32_t h = 1;
+    const char* p = text;
+    for (; *p != '\0'; ++p) {
+        // Bytes count as signed: 0x80 to 0xFF add -128 to -1, modulo 2^32.
+        const std::int32_t v = static_cast<signed char>(*p);
+        // h * 257 + v, grouped so that the shift and the first addition
+        // can run side by side.
+        h = (h << 8) + (h + static_cast<std::uint32_t>(v));
+    }
+    size = static_cast<std::size_t>(p - text) + 1;
+    return h;
+}
+
 } // namespace
 
 // ---- kavStrElem ------------------------------------------------------------------
 
-kavStrElem::kavStrElem(const char* s) : _text(nullptr)
+kavStrElem::kavStrElem(const char* s) : kavStrElem(s, std::strlen(s) + 1) {}
+
+kavStrElem::kavStrElem(const char* s, std::size_t n) : _text(nullptr)
 {
-    const std::size_t n = std::strlen(s) + 1;
     kavPool* pool = getPool();
     void* text = pool != nullptr ? pool->alloc(static_cast<unsigned int>(n)) : ::operator new(n);
     _text = static_cast<char*>(std::memcpy(text, s, n));
@@ -55,14 +73,8 @@ unsigned int kavStrElem::hash(int n) const
 {
     if (_text == nullptr)
         return 0;
-    std::uint32_t h = 1;
-    for (const char* p = _text; *p != '\0'; ++p) {
-        // Bytes count as signed: 0x80 to 0xFF add -128 to -1, modulo 2^32.
-        const std::int32_t v = static_cast<signed char>(*p);
-        // h * 257 + v, grouped so that the shift and the first addition
-        // can run side by side.
-        h = (h << 8) + (h + static_cast<std::uint32_t>(v));
-    }
+    std::size_t size;
+    const std::uint32_t h = textHash(_text, size);
     // The tables' own chain count, spelled out, divides by multiplication.
     const auto m = static_cast<unsigned int>(n);
     return m == 4191u ? h % 4191u : h % m;
@@ -153,13 +165,48 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
     KAV_ASSERT(_table != nullptr, "_table", "kavstr", 157);
     if (s == nullptr)
         s = emptyText;
-    kavStrElem* candidate = new (getPool()) kavStrElem(s);
-    if (kavObject* found = find(*candidate)) {
+    // One pass over the text gives its length and the chain: the chain of
+    // the candidate's hash, since the candidate holds a copy of the text.
+    // Knowing the chain before the candidate is built lets the processor
+    // start on it sooner.
+    std::size_t n;
+    const unsigned int chain = textHash(s, n) % 4191u;
+#if defined(__GNUC__)
+    // The chain's first element is fetched while the candidate is built.
+    if (const kavLinkObj* head = chainHead(chain))
+        __builtin_prefetch(&head->getObj());
+#endif
+    kavStrElem* candidate = new (getPool()) kavStrElem(s, n);
+    if (kavObject* found = findElem(*candidate, chain)) {
         delete candidate;
         return static_cast<kavStrElem&>(*found);
     }
     add(*candidate);
     return *candidate;
+}
+
+// find(candidate), spelled out for a table that is a kavStringTbl itself:
+// the first element e of the candidate's chain (`chain`, its hash modulo
+// 4191) with e.isEqual(candidate).
+// For a plain element (same type_info object as kavStrElem's: nearly every
+// element is one) that is a comparison of texts, since the candidate is a
+// plain element too; it is made inline.  Any other element is asked through
+// its own isEqual, as find() would.
+kavObject* kavStringTbl::findElem(const kavStrElem& candidate, unsigned int chain) const
+{
+    if (typeid(*this) != typeid(kavStringTbl))
+        return find(candidate);
+    for (const kavLinkObj* link = chainHead(chain); link != nullptr; link = link->_next) {
+        kavObject& e = link->getObj();
+        if (&typeid(e) == &typeid(kavStrElem)) {
+            const kavStrElem& elem = asElem(e);
+            if (&elem == &candidate || sameText(elem._text, candidate._text))
+                return &e;
+        } else if (e.isEqual(candidate)) {
+            return &e;
+        }
+    }
+    return nullptr;
 }
 
 bool kavStringTbl::isA(const char* name) const

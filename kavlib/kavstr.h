@@ -60,6 +60,11 @@ public:
     operator char*() const { return _text; }
 
 private:
+    friend class kavStringTbl;
+
+    /// Copies the `n` bytes of `s`, its NUL included.
+    kavStrElem(const char* s, std::size_t n);
+
     char* _text; ///< the element's copy of its text
 };
 
@@ -102,6 +107,10 @@ protected:
 private:
     friend class kavLib;
     friend class kavString;
+
+    // What find(candidate) answers, with the plain elements that make up
+    // nearly every table compared inline instead of through isEqual.
+    kavObject* findElem(const kavStrElem& candidate, unsigned int chain) const;
 
     static kavStringTbl* _table;     ///< the global table, or null
     static kavStringTbl* _tempTable; ///< the temporary table, or null

@@ -1,18 +1,8 @@
 // kavlib: the object root, comparison functions and class-name constants.
 //
-// How an object learns its pool.  operator new cannot leave a note inside the
-// storage it returns: the object's lifetime starts with its constructor, and
-// an optimising compiler may drop stores made to the storage before then.  So
-// operator new records (address, pool) on a small stack of pending
-// allocations, and the root constructor looks for its own address there.  An
-// object found there is pooled; any other (automatic, static, member, array
-// element) is not.  A stack, because allocations nest: arguments of a
-// new-expression are evaluated after its allocation, and constructors make
-// pooled objects of their own.
-//
-// Likewise at deletion, the root destructor notes (address, pool) for
-// operator delete, which runs after the destructors have ended the object's
-// lifetime and so should not read the object any more.
+// How an object learns its pool (the pending stack and the note of the last
+// destroyed object) is described in object.h, where its common steps are
+// inline; the rare ones are here.
 #include <kavlib/object.h>
 
 #include <kavlib/library.h>
@@ -41,64 +31,45 @@ const char* const kavLinkObjClass = "kavLinkObj";
 const char* const kavIterPtrClass = "kavIterPtr";
 const char* const kavSptrClass = "kavSptr";
 
-namespace {
+kavObject::Pending kavObject::_pending[kavObject::maxPending];
+int kavObject::_npending = 0;
+kavObject::Pending kavObject::_destroyed = {nullptr, nullptr};
 
-struct Pending {
-    const void* where;
-    kavPool* pool;
-};
-
-// Allocations whose root constructor has not run yet, newest on top.  Depth
-// is the nesting of new-expressions, a handful at most; should storage be
-// allocated and never constructed, the oldest entries give way.
-constexpr int maxPending = 64;
-Pending pending[maxPending];
-int npending = 0;
-
-void pushPending(const void* where, kavPool* pool)
+// The stack is full: the oldest entry gives way.
+void kavObject::pushPendingFull(const void* where, kavPool* pool)
 {
-    if (npending == maxPending) {
-        for (int i = 1; i < maxPending; ++i)
-            pending[i - 1] = pending[i];
-        --npending;
-    }
-    pending[npending++] = Pending{where, pool};
+    for (int i = 1; i < maxPending; ++i)
+        _pending[i - 1] = _pending[i];
+    _pending[maxPending - 1] = Pending{where, pool};
 }
 
 // Takes the entry for `where` off the stack below its top; false when there
 // is none.
-bool takeOlderPending(const void* where, kavPool*& pool)
+bool kavObject::takeOlderPending(const void* where, kavPool*& pool)
 {
-    for (int i = npending - 2; i >= 0; --i) {
-        if (pending[i].where == where) {
-            pool = pending[i].pool;
-            for (int j = i + 1; j < npending; ++j)
-                pending[j - 1] = pending[j];
-            --npending;
+    for (int i = _npending - 2; i >= 0; --i) {
+        if (_pending[i].where == where) {
+            pool = _pending[i].pool;
+            for (int j = i + 1; j < _npending; ++j)
+                _pending[j - 1] = _pending[j];
+            --_npending;
             return true;
         }
     }
     return false;
 }
 
-// Takes the entry for `where` off the stack; false when there is none.  The
-// constructor of a pooled object nearly always finds its entry on top: its
-// operator new ran just before.
-inline bool takePending(const void* where, kavPool*& pool)
+void* kavObject::heapAlloc(std::size_t size)
 {
-    if (npending == 0)
-        return false;
-    const Pending& top = pending[npending - 1];
-    if (top.where == where) {
-        pool = top.pool;
-        --npending;
-        return true;
-    }
-    return takeOlderPending(where, pool);
+    return ::operator new(size);
 }
 
-// The object whose root destructor ran last, for operator delete.
-Pending destroyed = {nullptr, nullptr};
+void kavObject::heapFree(void* p)
+{
+    ::operator delete(p);
+}
+
+namespace {
 
 kavPool* poolFor(kavPool* pool)
 {
@@ -106,38 +77,6 @@ kavPool* poolFor(kavPool* pool)
 }
 
 } // namespace
-
-kavObject::kavObject() : _pool(nullptr), _useCount(0)
-{
-    kavPool* pool;
-    if (takePending(this, pool))
-        _pool = pool;
-}
-
-kavObject::kavObject(const kavObject&) : kavObject() {}
-
-kavObject::~kavObject()
-{
-    destroyed = Pending{this, _pool};
-}
-
-void* kavObject::operator new(std::size_t size, kavPool* pool)
-{
-    pool = poolFor(pool);
-    void* p = pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : ::operator new(size);
-    pushPending(p, pool);
-    return p;
-}
-
-void kavObject::operator delete(void* p, std::size_t size)
-{
-    kavPool* pool = destroyed.where == p ? destroyed.pool : nullptr;
-    destroyed = Pending{nullptr, nullptr};
-    if (pool != nullptr)
-        pool->free(p, static_cast<unsigned int>(size));
-    else
-        ::operator delete(p);
-}
 
 void kavObject::operator delete(void* p, kavPool* pool)
 {

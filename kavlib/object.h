@@ -53,7 +53,7 @@ public:
     /// Pooled when made by operator new below; otherwise unpooled.  Count 0.
     kavObject();
     /// Builds the root part afresh: no pool or count is taken from `other`.
-    kavObject(const kavObject& other);
+    kavObject(const kavObject&) : kavObject() {}
     /// Leaves the root part (pool and use count) unchanged.
     kavObject& operator=(const kavObject&) { return *this; }
     /// Releases nothing itself; a pooled object's storage goes back to its
@@ -116,9 +116,106 @@ protected:
     static int addressOrder(const kavObject& a, const kavObject& b);
 
 private:
+    // How an object learns its pool.  operator new cannot leave a note inside
+    // the storage it returns: the object's lifetime starts with its
+    // constructor, and an optimising compiler may drop stores made to the
+    // storage before then.  So operator new records (address, pool) on a
+    // small stack of pending allocations, and the root constructor looks for
+    // its own address there.  An object found there is pooled; any other
+    // (automatic, static, member, array element) is not.  A stack, because
+    // allocations nest: arguments of a new-expression are evaluated after its
+    // allocation, and constructors make pooled objects of their own.
+    //
+    // Likewise at deletion, the root destructor notes (address, pool) for
+    // operator delete, which runs after the destructors have ended the
+    // object's lifetime and so must not read the object any more.
+    //
+    // The common steps are inline below, so that making and deleting a
+    // pooled object costs no call into the library; the rare ones (a full
+    // stack, an entry below the top) are out of line.
+    struct Pending {
+        const void* where; ///< storage handed out by operator new
+        kavPool* pool;     ///< its pool, null for the global heap
+    };
+    /// Depth of the pending stack: the nesting of new-expressions, a handful
+    /// at most.  Should storage be allocated and never constructed, the
+    /// oldest entries give way.
+    static constexpr int maxPending = 64;
+
+    static void pushPending(const void* where, kavPool* pool);
+    static bool takePending(const void* where, kavPool*& pool);
+    static void pushPendingFull(const void* where, kavPool* pool);
+    static bool takeOlderPending(const void* where, kavPool*& pool);
+    // The global heap when there is no pool (no main pool either).  Out of
+    // line: inlined, GCC would see the global operator delete applied to
+    // what the class's operator new returned and warn about a mismatch.
+    static void* heapAlloc(std::size_t size);
+    static void heapFree(void* p);
+
     kavPool* _pool;  ///< owning pool, null when unpooled
     int _useCount;   ///< holders that called up() and not yet down()
+
+    static Pending _pending[maxPending]; ///< pending allocations, oldest first
+    static int _npending;                ///< entries in _pending
+    static Pending _destroyed;           ///< the object whose root destructor ran last
 };
+
+inline void kavObject::pushPending(const void* where, kavPool* pool)
+{
+    if (_npending == maxPending) {
+        pushPendingFull(where, pool);
+        return;
+    }
+    _pending[_npending] = Pending{where, pool};
+    ++_npending;
+}
+
+// Takes the entry for `where` off the stack; false when there is none.  The
+// constructor of a pooled object nearly always finds its entry on top: its
+// operator new ran just before.
+inline bool kavObject::takePending(const void* where, kavPool*& pool)
+{
+    if (_npending == 0)
+        return false;
+    const Pending& top = _pending[_npending - 1];
+    if (top.where == where) {
+        pool = top.pool;
+        --_npending;
+        return true;
+    }
+    return takeOlderPending(where, pool);
+}
+
+inline kavObject::kavObject() : _pool(nullptr), _useCount(0)
+{
+    kavPool* pool;
+    if (takePending(this, pool))
+        _pool = pool;
+}
+
+inline kavObject::~kavObject()
+{
+    _destroyed = Pending{this, _pool};
+}
+
+inline void* kavObject::operator new(std::size_t size, kavPool* pool)
+{
+    if (pool == nullptr)
+        pool = kavPool::mainPool();
+    void* p = pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : heapAlloc(size);
+    pushPending(p, pool);
+    return p;
+}
+
+inline void kavObject::operator delete(void* p, std::size_t size)
+{
+    kavPool* pool = _destroyed.where == p ? _destroyed.pool : nullptr;
+    _destroyed = Pending{nullptr, nullptr};
+    if (pool != nullptr)
+        pool->free(p, static_cast<unsigned int>(size));
+    else
+        heapFree(p);
+}
 
 /// a.isEqual(b): `a` is the stored element, so its class decides.
 KAVLIB_API bool objEqual(const kavObject& a, const kavObject& b);

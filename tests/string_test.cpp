@@ -201,6 +201,58 @@ TEST_F(kavInitTest, StringElementAndTableDumps)
               " kavStringClass @[@PTR] P[-1] RC[0] \n  kavStrElem @[@PTR] P[0] RC[1] abc \n");
 }
 
+namespace {
+
+// An element of the application's own class that claims every text of its
+// chain, and counts the questions.
+class greedyElem : public kavStrElem {
+public:
+    using kavStrElem::kavStrElem;
+    bool isEqual(const kavObject&) const override
+    {
+        ++asked;
+        return true;
+    }
+    mutable int asked = 0;
+};
+
+// A table class of the application's own whose find answers nothing.
+class forgetfulTable : public kavStringTbl {
+public:
+    kavObject* find(const kavObject&) const override
+    {
+        ++asked;
+        return nullptr;
+    }
+    mutable int asked = 0;
+};
+
+} // namespace
+
+// Interning asks every element it meets on the chain through the element's
+// own isEqual, plain elements or not, and goes through find() of a table
+// class of the application's own.
+TEST_F(kavInitTest, InterningAsksForeignElementsAndTables)
+{
+    kavStringTbl* table = kavStringTbl::establish(nullptr);
+    kavString bea("bea");
+    kavString aav("aav"); // the same chain: the plain "bea" is passed by
+    EXPECT_NE(aav.elem(), bea.elem());
+    auto* greedy = new greedyElem("bea");
+    table->add(*greedy); // now at the head of that chain
+    kavString again("aav");
+    EXPECT_EQ(again.elem(), greedy);
+    EXPECT_EQ(greedy->asked, 1);
+    EXPECT_EQ(table->count(), 3);
+
+    auto* own = new (nullptr) forgetfulTable;
+    EXPECT_NE(&own->addStrElem("aav"), aav.elem());
+    EXPECT_NE(&own->addStrElem("aav"), aav.elem());
+    EXPECT_EQ(own->asked, 2);
+    EXPECT_EQ(own->count(), 2);
+    delete own;
+}
+
 using kavStringDeathTest = kavLibTest;
 
 // Interning needs the global table, even into the temporary table; a
