@@ -113,4 +113,28 @@ inline std::vector<kavObject*> walk(const kavContainer& c)
 }
 using objs = std::vector<kavObject*>;
 
+// The elements an iterator walks from where it stands, leaving it done.
+inline objs rest(kavIterator& it)
+{
+    objs out;
+    while (!it.done())
+        out.push_back(&it++);
+    return out;
+}
+
+// The checks of a container's iterator: get and next when it is done, and
+// prefix ++ off the last element, stop the program with the library's report.
+template <class C>
+void expectIteratorChecks(const char* file, int getLine, const char* nextExpr, int nextLine)
+{
+    kavObject a;
+    C c;
+    kavIterPtr empty(c);
+    EXPECT_DEATH(empty->get(), assertionReport("_current", file, getLine));
+    EXPECT_DEATH(empty->next(), assertionReport(nextExpr, file, nextLine));
+    c.add(a);
+    kavIterPtr it(c);
+    EXPECT_DEATH(++it, assertionReport("_current", file, getLine));
+}
+
 #endif
