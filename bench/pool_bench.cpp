@@ -72,9 +72,11 @@ struct BoostPoolAlloc {
 };
 #endif
 
-// The practical limit for a recycled piece: a bare singly linked free list
-// with no statistics, cutting new pieces from one arena.  Not a peer a user
-// would pick; it shows how much of kavPool's time is bookkeeping.
+// A reference for a recycled piece: a bare singly linked free list with no
+// statistics, cutting new pieces from one arena.  Not a peer a user would
+// pick.  Its object never escapes the benchmark function, so the compiler may
+// keep the list head in a register through a whole batch, which a pool whose
+// address the library and its callers share cannot do.
 struct FreeListAlloc {
     static constexpr const char* name = "ref_freelist";
     explicit FreeListAlloc(unsigned int n) : _arena(std::size_t(n) * (batch + 1)) {}

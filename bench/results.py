@@ -190,38 +190,38 @@ def machine():
 NOTES = """\
 ## Where a target is missed, and why
 
-**Recycled pieces (kavPool against malloc and unsynchronized_pool_resource).**
-A recycled alloc+free pair is a pop and a push on a singly linked list, as in
-Boost.Pool and the bare free list (`ref_freelist`), but kavPool also keeps its
-byte counters exact on every call: `alloc` subtracts the piece from `_rmem`
-and adds it to `_umem`, `free` does the reverse.  These are read-modify-write
-operations on the pool object in memory: the compiler cannot keep them in
-registers, because the link written into a freed piece may alias the pool, and
-each one waits for the store of the previous one (store-to-load forwarding).
-The counters, not the list, set the pace: a copy of the fast path without the
-two counters, measured on its own, took half the time of the one with them
-(and one counter cost as much as two).  Both bodies (`kavPool::alloc`/`free`)
-are left as they are here.  To reach 0.25 of malloc on this machine the recycled path would
-have to stop updating `_rmem` and `_umem` on every call, for example by counting
-the recycled bytes only when a report or `rmem()`/`umem()` asks (walking the 64
-lists, as `rblocks()` does) and deriving `umem` as `amem - fmem - rmem`; that
-trades the constant-time statistics for constant-time pieces.  Dropping only
-`_rmem` (the identity `amem = fmem + rmem + umem` holds after every operation)
-would halve the work but not the wait.
+**Recycled pieces in batches of 1000 (kavPool against malloc and
+unsynchronized_pool_resource).**  One piece allocated and freed over and over
+(`pair_hot`) meets both targets at every size: the recycled path updates a
+single counter (`_rmem`; `umem` is derived, since amem = fmem + rmem + umem
+holds after every operation) with a plain load and store.  A read-modify-write
+instruction on the counter, as before, made the updates of successive calls
+one chain in which each waited for the previous store; that chain, not the
+list, had set the pace (4.7 ns per pair then).  In batches the pace is the
+list itself: every allocation pops the head of the list, whose new value is
+the link read from the piece just popped, and the head lives in the pool
+object in memory (any store into a piece may alias it), so each pop waits for
+the store of the one before and then for the link.  A copy of the fast path
+with no statistics at all, in a scratch benchmark on this machine, took 3.9 to
+4.1 ns per pair for 8-byte pieces in batches, against 4.2 to 4.5 ns for the
+same copy with the counter: about 0.35 of malloc's 10 to 12 ns.  So where
+malloc is cheap (8 to 64 bytes) the batches stay well above 0.25 of it; from
+200 bytes, where malloc takes about twice as long, they come near it (0.24 to
+0.40 in the runs made for these notes).  Against unsynchronized_pool_resource,
+whose time per pair moves between 18 and 31 ns from case to case and run to
+run, the batches stay mostly above 0.15.  `ref_freelist` is faster in batches
+only because it is a local object of the benchmark that never escapes: the
+compiler keeps its head in a register through the whole batch, which a pool
+that a library and its callers share cannot have.
 
-**Pooled objects (`new (pool) T` + `delete` against the global heap).**  The
-pool pair itself is the cost above; around it the object protocol adds a
-chain of dependent memory round trips: `operator new` pushes (address, pool)
-on the pending stack, the root constructor pops it and stores the pool into
-the object, the root destructor notes (address, pool) for `operator delete`,
-which reads the note and gives the piece back through the pool.  Every step
-waits for the store of the one before it, and the next allocation waits for
-the recycle list that the last `delete` wrote.  This is how the library keeps
-the pool of an object correct under GCC's lifetime dead-store elimination (a
-marker that operator new writes into the storage does not survive -O2); it is
-the price of not reading an object after its destructor ran.  Add the four calls
-from the application into the shared library per pair and the ratio stays
-above 0.5 on this machine (see the table).
+**kavPool::release against deleting the pooled objects one by one.**  The
+release is unchanged (about 0.3 ns per object: 400 blocks and their records
+given back to the global heap, whose `free` of an 8000-byte block is most of
+it); deleting a pooled object became much cheaper when the object protocol
+went inline (`kav_delete_each`, 5.8 ns per object before, 1.5 to 2.2 ns in the
+runs since), so the ratio against that peer rose from under 0.05 to 0.15 to
+0.2.  Against deleting objects of the global heap the release stays well under
+0.05.
 
 **kavFifo against std::deque.**  A deque appends pointers into arrays of 64
 and frees the arrays on clear; kavFifo makes one link object per element in
@@ -231,21 +231,25 @@ array of pointers; against the node-based peer (forward_list) kavList and
 kavFifo are both well under 1.0.
 
 **Interning a real text.**  unordered_set<string> keeps one node per word with
-the text inline, caches each word's hash and grows its bucket array with the
-number of words, so a lookup is about three dependent loads and one string
-comparison.  The string table has a fixed 4191 chains (8 910 distinct words
-give two to three per chain), holds each element through a link, keeps the
-text apart from the element and compares texts for every element on the way;
-and every interning first builds a candidate element with its own copy of the
-text and deletes it again when the text is already there.  Those steps are the
-written algorithm (and the pool statistics show them), so they stay.  What
-could be cut without changing a result was: a direct `isEqual` call instead of
-`objEqual` in the chain walk, no virtual class test when the other object is a
-plain `kavStrElem`, an inline text comparison instead of `strcmp`, a division
-by the constant 4191, the pending-stack lookup of the constructor inline, and
-library-internal calls bound without the PLT.  In A/B runs of the library
-before and after (same benchmark binary, best of five) they took the time
-ratio from about 2.1 to about 1.6; the rest is the algorithm.
+the text inline, caches each word's hash (so it rarely compares texts that
+differ) and grows its bucket array with the number of words: a lookup is about
+three dependent loads.  The string table has a fixed 4191 chains, holds each
+element through a link and keeps the text apart from the element: interning a
+word of this text examines 2.4 elements on average (new links go to the head
+of their chain, so the frequent words, met first, lie at the far end), each a
+link, then an element, then its text, three dependent loads into some 630 KiB
+of pool memory.  And every interning first builds a candidate element with its
+own copy of the text and deletes it again when the text is already there.
+Those steps are the written algorithm (the pool statistics show them), so they
+stay.  What could be cut without changing a result has been: the chain walk
+compares plain elements inline instead of through three virtual calls (find,
+hash, isEqual), the text is read once for its hash and length before the
+candidate is built (so the processor can start on the chain early, and the
+chain's first element is prefetched meanwhile), the pooled object's protocol
+is inline, and earlier a direct comparison instead of `strcmp`, a division by
+the constant 4191 and library-internal calls bound without the PLT.  In A/B
+runs of the library (same benchmark binary) these steps took the time ratio
+from about 2.1 to about 1.3; the rest is the algorithm's memory accesses.
 
 **Many distinct words (intern_distinct).**  The table never grows: with N
 distinct words each chain holds N/4191 elements, and a new word is compared
@@ -255,29 +259,29 @@ This is the written behaviour of a table of 4191 chains, not a defect to fix
 here.
 
 **Equality.**  Interned strings compare by element pointer at the same cost
-whatever the texts.  std::string's `==` compares the lengths first, so for words
-of different lengths (most neighbouring words of a text, `equal_mixed`) it is
-as cheap as a pointer comparison, and the loop that loads the operands sets the
-pace for both; the 5x is reached, or nearly, only where the standard comparison
-has to look at the bytes (equal words, words of one length).
-`kavString::isEqual` is a virtual call and costs about as much as comparing two
-short std::strings.
+whatever the texts: two loads and a comparison, which is what the loop over
+1000 pairs costs for either side.  std::string's `==` compares the lengths
+first, so for words of different lengths (most neighbouring words of a text,
+`equal_mixed`) it is as cheap as a pointer comparison, and the 5x cannot be
+reached there by any representation; where the standard comparison has to look
+at the bytes (equal words, words of one length) the element pointers are about
+4x faster.  `kavString::isEqual` is a virtual call and costs about as much as
+comparing two short std::strings.
 """
 
 
 def reference_line():
-    """How close the bare free list itself comes to the malloc target."""
-    found = []
+    """How the bare free list compares with malloc in the same cases."""
+    lines = []
     for g in ("pair_hot", "lifo"):
-        for p in SMALL:
-            r = ratio("pool_bench", g, p, "ref_freelist", "malloc")
-            if r is not None:
-                found.append(r)
-    if not found:
+        found = [r for r in (ratio("pool_bench", g, p, "ref_freelist", "malloc") for p in SMALL) if r is not None]
+        kav = [r for r in (ratio("pool_bench", g, p, "kavPool", "malloc") for p in SMALL) if r is not None]
+        if found and kav:
+            lines.append("`%s`: ref_freelist %.2f to %.2f of malloc+free, kavPool %.2f to %.2f"
+                         % (g, min(found), max(found), min(kav), max(kav)))
+    if not lines:
         return ""
-    return ("In this run the bare free list itself (`ref_freelist`, no statistics at all) measured %.2f to "
-            "%.2f of malloc+free in the same cases: the 0.25 target leaves next to no room for bookkeeping "
-            "on this machine.\n" % (min(found), max(found)))
+    return ("In this run, for 8 to 504 bytes: " + "; ".join(lines) + ".\n")
 
 
 def main():
@@ -298,7 +302,9 @@ def main():
                "`fifo`, `random`: 1000 pieces allocated, then freed newest first, oldest first, or in a fixed "
                "shuffled order. Pieces of 512 bytes or more (600, 8000) go back into kavPool's address-ordered "
                "free-block list, whose insertion walks the list: that is the written algorithm, and those sizes "
-               "carry no target. `ref_freelist` is a bare free list without statistics, the practical limit.\n")
+               "carry no target. `ref_freelist` is a bare free list without statistics, "
+               "a local object of the benchmark whose list head the compiler can keep in a register: a "
+               "reference, not a peer.\n")
     for g in ("pair_hot", "lifo", "fifo", "random"):
         out.append(table("pool_bench", g, ["kavPool"], ["malloc", "pmr_pool", "boost_pool", "ref_freelist"], "pair") + "\n")
     out.append("Release of 100 000 objects of 32 bytes (only the release or the deletions are timed); time per object:\n")

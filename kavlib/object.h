@@ -51,14 +51,14 @@ extern KAVLIB_API const char* const kavSptrClass;       ///< "kavSptr" (no class
 class KAVLIB_API kavObject {
 public:
     /// Pooled when made by operator new below; otherwise unpooled.  Count 0.
-    kavObject();
+    inline kavObject();
     /// Builds the root part afresh: no pool or count is taken from `other`.
     kavObject(const kavObject&) : kavObject() {}
     /// Leaves the root part (pool and use count) unchanged.
     kavObject& operator=(const kavObject&) { return *this; }
     /// Releases nothing itself; a pooled object's storage goes back to its
     /// pool through operator delete.
-    virtual ~kavObject();
+    inline virtual ~kavObject();
 
     /// Address >> 3, modulo n (n > 0).
     virtual unsigned int hash(int n) const;
@@ -76,7 +76,7 @@ public:
 
     /// Takes storage from `pool`, or from the main pool when it is null, or
     /// from the global heap when there is no main pool either.
-    static void* operator new(std::size_t size, kavPool* pool = nullptr);
+    inline static void* operator new(std::size_t size, kavPool* pool = nullptr);
     /// `new (nullptr) T`: the main pool, as for any null pool.  Without it
     /// the literal would be ambiguous between the pool and placement forms.
     static void* operator new(std::size_t size, std::nullptr_t)
@@ -86,7 +86,7 @@ public:
     /// Builds an unpooled object in caller-supplied storage.
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     /// Gives the storage back to the object's pool (or the global heap).
-    static void operator delete(void* p, std::size_t size);
+    inline static void operator delete(void* p, std::size_t size);
     /// Undoes operator new(size, pool) when a constructor throws.
     static void operator delete(void* p, kavPool* pool);
     /// Undoes operator new(size, nullptr) when a constructor throws.
@@ -132,7 +132,9 @@ private:
     //
     // The common steps are inline below, so that making and deleting a
     // pooled object costs no call into the library; the rare ones (a full
-    // stack, an entry below the top) are out of line.
+    // stack, an entry below the top) are out of line.  They are declared
+    // inline in the class too: a DLL import of the class must know before
+    // their first use that they are not imported.
     struct Pending {
         const void* where; ///< storage handed out by operator new
         kavPool* pool;     ///< its pool, null for the global heap
@@ -142,8 +144,8 @@ private:
     /// oldest entries give way.
     static constexpr int maxPending = 64;
 
-    static void pushPending(const void* where, kavPool* pool);
-    static bool takePending(const void* where, kavPool*& pool);
+    inline static void pushPending(const void* where, kavPool* pool);
+    inline static bool takePending(const void* where, kavPool*& pool);
     static void pushPendingFull(const void* where, kavPool* pool);
     static bool takeOlderPending(const void* where, kavPool*& pool);
     // The global heap when there is no pool (no main pool either).  Out of
