@@ -36,6 +36,13 @@ public:
 
 } // namespace
 
+// These replacements are malloc and free underneath; GCC cannot see that
+// the pair is matched once operator delete inlines into a delete-expression.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t n)
 {
     ++newCalls;
@@ -53,6 +60,10 @@ void operator delete(void* p) noexcept
 }
 
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 // 100 000 small pieces of random sizes: one block and one block record per
 // 8000 bytes of pieces, give or take the block ends that no piece filled;
