@@ -3,6 +3,8 @@
 // container's pool, equality decided by the stored element, and the dump.
 #include "testutil.h"
 
+#include <string>
+
 namespace {
 
 const unsigned int linkPiece = kavPool::roundSize(sizeof(kavLinkObj));
@@ -26,7 +28,12 @@ struct GenericFindList : kavList {
 template <class C>
 class ContainerProtocol : public kavLibTest {};
 using Containers = ::testing::Types<kavList, kavSList, kavFifo, kavHash<4191>, kavHash<7>, GenericFindList>;
-TYPED_TEST_SUITE(ContainerProtocol, Containers);
+// Names the typed cases by their class (Clang wants the third argument).
+struct ContainerNames {
+    template <class C>
+    static std::string GetName(int i) { return C().className() + std::to_string(i); }
+};
+TYPED_TEST_SUITE(ContainerProtocol, Containers, ContainerNames);
 
 // Links come from the element's pool (the global heap for an unpooled one),
 // iterators from the container's pool (the main pool for an unpooled one).  A
