@@ -13,6 +13,7 @@
 // figures are those of the containers alone.  Every link a kav container
 // makes comes from the objects' pool; the standard containers use the
 // standard allocator.
+#include "benchmain.h"
 #include "benchobj.h"
 
 #include <kavlib/kavfifo.h>
@@ -172,10 +173,5 @@ int main(int argc, char** argv)
         add("hash_find/" + s + "/unordered_set", stdSetFind, n);
     }
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }
