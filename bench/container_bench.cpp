@@ -13,6 +13,7 @@
 // figures are those of the containers alone.  Every link a kav container
 // makes comes from the objects' pool; the standard containers use the
 // standard allocator.
+#include "benchmain.h"
 #include "benchobj.h"
 
 #include <kavlib/kavfifo.h>
@@ -49,47 +50,39 @@ private:
     std::vector<kavObject*> _objects;
 };
 
-template <class C>
-void kavSeq(benchmark::State& state, int n)
+// Adds the set's objects to a fresh C through put, then empties it through
+// clear, once per iteration: the seq/N case of every container.
+template <class C, class Put, class Clear>
+void seqRounds(benchmark::State& state, int n, Put put, Clear clear)
 {
     objectSet set(n);
     C container;
     for (auto _ : state) {
         for (kavObject* o : set.objects())
-            container.add(*o);
+            put(container, o);
         benchmark::ClobberMemory();
-        container.removeAll();
+        clear(container);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * n);
+}
+
+template <class C>
+void kavSeq(benchmark::State& state, int n)
+{
+    seqRounds<C>(state, n, [](C& c, kavObject* o) { c.add(*o); }, [](C& c) { c.removeAll(); });
 }
 
 void forwardListSeq(benchmark::State& state, int n)
 {
-    objectSet set(n);
-    std::forward_list<kavObject*> list;
-    for (auto _ : state) {
-        for (kavObject* o : set.objects())
-            list.push_front(o);
-        benchmark::ClobberMemory();
-        list.clear();
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * n);
+    using list = std::forward_list<kavObject*>;
+    seqRounds<list>(state, n, [](list& c, kavObject* o) { c.push_front(o); }, [](list& c) { c.clear(); });
 }
 
 void dequeSeq(benchmark::State& state, int n)
 {
-    objectSet set(n);
-    std::deque<kavObject*> fifo;
-    for (auto _ : state) {
-        for (kavObject* o : set.objects())
-            fifo.push_back(o);
-        benchmark::ClobberMemory();
-        fifo.clear();
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * n);
+    using fifo = std::deque<kavObject*>;
+    seqRounds<fifo>(state, n, [](fifo& c, kavObject* o) { c.push_back(o); }, [](fifo& c) { c.clear(); });
 }
 
 // ---- the hash container ----------------------------------------------------
@@ -172,10 +165,5 @@ int main(int argc, char** argv)
         add("hash_find/" + s + "/unordered_set", stdSetFind, n);
     }
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

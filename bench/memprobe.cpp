@@ -133,24 +133,20 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string w = argv[1];
+    // Both word lists are made before any counting starts: "intern-*" takes
+    // every word of the text, "distinct-*" the distinct generated words.
     const auto& text = benchWords::textWords();
     const auto& distinct = benchWords::distinctWords();
+    const auto& words = w.rfind("distinct-", 0) == 0 ? distinct : text;
     std::size_t poolBytes = 0;
 
-    if (w == "intern-kav") {
+    if (w == "intern-kav" || w == "distinct-kav") {
         startCounting();
-        internKav(text);
+        internKav(words);
         poolBytes = kavPool::mainPool()->amem();
-    } else if (w == "intern-std") {
+    } else if (w == "intern-std" || w == "distinct-std") {
         startCounting();
-        internStd(text);
-    } else if (w == "distinct-kav") {
-        startCounting();
-        internKav(distinct);
-        poolBytes = kavPool::mainPool()->amem();
-    } else if (w == "distinct-std") {
-        startCounting();
-        internStd(distinct);
+        internStd(words);
     } else if (w == "release-kav") {
         startCounting();
         kavPool pool;

@@ -12,6 +12,7 @@
 //   release/100000  giving back 100 000 objects of 32 bytes (only the release
 //                   itself is timed; filling the pool is not)
 // Times are per piece (items_per_second counts pairs).
+#include "benchmain.h"
 #include "benchobj.h"
 
 #include <kavlib/kavpool.h>
@@ -277,10 +278,5 @@ int main(int argc, char** argv)
     registerAllocator<FreeListAlloc>();
     registerRelease();
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -20,6 +20,7 @@
 // kavString(const char*); the standard side builds a std::string key, looks
 // it up and inserts it when it is missing.  Emptying the table (kavLib::reInit)
 // or the set between repetitions is not timed.
+#include "benchmain.h"
 #include "words.h"
 
 #include <kavlib/kavlib.h>
@@ -183,10 +184,5 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark((group + "std_string").c_str(), equalStd, kind);
     }
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -303,19 +303,12 @@ struct kavPool::Watch {
 #endif
     }
 
-    // release(): every piece goes away at once.
-    static void releasing([[maybe_unused]] kavPool& pool)
+    // release(): every piece goes away at once; the pool is watched afresh,
+    // as if just created.
+    static void releasing(kavPool& pool)
     {
-#if KAVLIB_CHECKED
-        pieceTables().erase(&pool);
-#endif
-#if KAVLIB_VALGRIND
-        if (underValgrind) {
-            savedBits().erase(&pool);
-            VALGRIND_DESTROY_MEMPOOL(&pool);
-            VALGRIND_CREATE_MEMPOOL(&pool, 0, 0);
-        }
-#endif
+        destroyed(pool);
+        created(pool);
     }
 
     // A block goes back to the heap as the heap gave it: clean.

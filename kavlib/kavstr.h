@@ -160,14 +160,6 @@ private:
 
 // ---- comparing with texts, writing to streams --------------------------------
 
-/// Enables the text comparisons below for character pointers and arrays,
-/// std::string and std::string_view, and for nothing derived from kavObject.
-template <class T>
-using kavIfText = std::enable_if_t<!std::is_base_of<kavObject, T>::value &&
-                                       (std::is_convertible<const T&, const char*>::value ||
-                                        std::is_convertible<const T&, std::string_view>::value),
-                                   bool>;
-
 /// A text as a view; a null pointer is the empty text, as for kavString.
 inline std::string_view kavTextView(const char* s)
 {
@@ -178,59 +170,58 @@ inline std::string_view kavTextView(std::string_view s)
 {
     return s;
 }
+/// The string's text as a view; a named object gives its name's this way.
+inline std::string_view kavTextView(const kavString& s)
+{
+    return kavTextView(static_cast<const char*>(s));
+}
+/// The element's text.
+inline std::string_view kavTextView(const kavStrElem& e)
+{
+    return kavTextView(static_cast<const char*>(e));
+}
+
+/// Enables the text comparisons below between H, a library object that
+/// stands for a text (kavString, kavStrElem, a named object, or a class
+/// derived from one of them), and T, a character pointer or array, a
+/// std::string or std::string_view, or anything else that converts to one
+/// of those and is no library object.
+template <class H, class T>
+using kavIfText = std::enable_if_t<
+    std::is_base_of<kavObject, H>::value &&
+        (std::is_convertible<const H&, const kavString&>::value ||
+         std::is_convertible<const H&, const kavStrElem&>::value) &&
+        !std::is_base_of<kavObject, T>::value &&
+        (std::is_convertible<const T&, const char*>::value || std::is_convertible<const T&, std::string_view>::value),
+    bool>;
 
 /// `s == "abc"`: compares the string's text with a plain text, byte for
 /// byte.  Nothing is interned and no table is needed.  (Two kavStrings, or a
 /// string and a named object, compare by interned element instead: see
 /// operator== in object.h.)  A named object compares its name's text this
-/// way too: `named == "abc"`.
-template <class T, kavIfText<T> = true>
-bool operator==(const kavString& s, const T& text)
+/// way too: `named == "abc"`, and an element its own: `elem == "abc"`.
+template <class H, class T, kavIfText<H, T> = true>
+bool operator==(const H& s, const T& text)
 {
-    return kavTextView(static_cast<const char*>(s)) == kavTextView(text);
+    return kavTextView(s) == kavTextView(text);
 }
 /// `"abc" == s`: the same test.
-template <class T, kavIfText<T> = true>
-bool operator==(const T& text, const kavString& s)
+template <class T, class H, kavIfText<H, T> = true>
+bool operator==(const T& text, const H& s)
 {
     return s == text;
 }
 /// `s != "abc"`: the texts differ.
-template <class T, kavIfText<T> = true>
-bool operator!=(const kavString& s, const T& text)
+template <class H, class T, kavIfText<H, T> = true>
+bool operator!=(const H& s, const T& text)
 {
     return !(s == text);
 }
 /// `"abc" != s`: the texts differ.
-template <class T, kavIfText<T> = true>
-bool operator!=(const T& text, const kavString& s)
+template <class T, class H, kavIfText<H, T> = true>
+bool operator!=(const T& text, const H& s)
 {
     return !(s == text);
-}
-
-/// `e == "abc"`: compares the element's text with a plain text.
-template <class T, kavIfText<T> = true>
-bool operator==(const kavStrElem& e, const T& text)
-{
-    return kavTextView(static_cast<const char*>(e)) == kavTextView(text);
-}
-/// `"abc" == e`: the same test.
-template <class T, kavIfText<T> = true>
-bool operator==(const T& text, const kavStrElem& e)
-{
-    return e == text;
-}
-/// `e != "abc"`: the texts differ.
-template <class T, kavIfText<T> = true>
-bool operator!=(const kavStrElem& e, const T& text)
-{
-    return !(e == text);
-}
-/// `"abc" != e`: the texts differ.
-template <class T, kavIfText<T> = true>
-bool operator!=(const T& text, const kavStrElem& e)
-{
-    return !(e == text);
 }
 
 /// Writes the string's text alone, as `os << static_cast<char*>(s)` does.
