@@ -34,11 +34,15 @@ static_assert(comparable<kavString, const char*>::value && comparable<kavNamedOb
                   !comparable<kavString, char>::value,
               "strings and names compare with texts; plain objects and characters do not");
 
-// Range-for yields what a kavIterPtr walk yields, in every container.
-TEST_F(kavInitTest, RangeForWalksEveryContainerInItsIterationOrder)
+// Range-for yields what a kavIterPtr walk yields, in every container.  The
+// begin iterator owns its library iterator and gives it back to the
+// container's pool, however often it is moved.
+TEST_F(kavInitTest, RangeForWalksInIterationOrderAndGivesItsIteratorBack)
 {
     kavObject a, b, c;
-    kavList list;
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavList& list = *new (&pool) kavList;
     kavSList slist;
     kavFifo fifo;
     kavHash<4191> hash;
@@ -47,26 +51,16 @@ TEST_F(kavInitTest, RangeForWalksEveryContainerInItsIterationOrder)
         addAll(*box, {&b, &a, &c});
         EXPECT_EQ(rangeFor(*box), walk(*box));
     }
-}
-
-// The begin iterator owns its library iterator and gives it back to the
-// container's pool, however often it is moved.
-TEST_F(kavInitTest, RangeForGivesItsIteratorBackToThePool)
-{
-    kavPool pool;
-    pool.setReleaseFlag(false);
-    kavList& list = *new (&pool) kavList;
-    kavObject a, b;
-    addAll(list, {&a, &b});
     const unsigned int inUse = pool.umem();
     {
         kavRangeIter first = list.begin();
         kavRangeIter second = std::move(first);
         kavRangeIter third = list.begin();
         third = std::move(second); // third's own iterator goes back
-        EXPECT_EQ(&*third, &b);
+        EXPECT_EQ(&*third, &c); // the newest first
         ++third;
         EXPECT_TRUE(third->className() == kavObjectClass && third != list.end());
+        ++third;
         ++third;
         EXPECT_TRUE(third == list.end());
     }
