@@ -33,6 +33,11 @@ static_assert(comparable<kavString, const char*>::value && comparable<kavNamedOb
                   !comparable<kavObject, const char*>::value && !comparable<kavList, std::string>::value &&
                   !comparable<kavString, char>::value,
               "strings and names compare with texts; plain objects and characters do not");
+// Texts compared with texts are none of the library's business: including it
+// must neither make such a comparison ambiguous nor let it intern a side.
+static_assert(comparable<const char*, std::string_view>::value &&
+                  !comparable<std::string, std::nullptr_t>::value,
+              "plain text comparisons stay as the standard library has them");
 
 // Range-for yields what a kavIterPtr walk yields, in every container.  The
 // begin iterator owns its library iterator and gives it back to the
