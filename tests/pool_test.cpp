@@ -4,26 +4,22 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <random>
-#include <sstream>
-#include <vector>
 
 namespace {
 
 // The seven statistics of a pool: amem fmem rmem umem ablocks fblocks rblocks.
 using stats = std::array<unsigned int, 7>;
-const stats none{};
 
 stats statsOf(const kavPool& p)
 {
     return {p.amem(), p.fmem(), p.rmem(), p.umem(), p.ablocks(), p.fblocks(), p.rblocks()};
 }
-
 std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+char* piece(kavPool& p, unsigned int size) { return static_cast<char*>(p.alloc(size)); }
 
 std::string hex(const void* p)
 {
@@ -64,8 +60,6 @@ std::string freeLine(std::initializer_list<std::pair<const void*, unsigned int>>
     return line;
 }
 
-char* piece(kavPool& p, unsigned int size) { return static_cast<char*>(p.alloc(size)); }
-
 // A pool with a report of its own that counts the calls of establish and
 // prepares a first block twice as large as asked for.
 struct customPool : kavPool {
@@ -100,7 +94,6 @@ TEST_F(kavLibTest, CutsPiecesFromTheFrontOfANewBlock)
         const unsigned int n = expected[0], r = expected[3];
         EXPECT_EQ(statsOf(p), expected);
         EXPECT_EQ(addr(a) % 8, 0u);
-        EXPECT_EQ(freeLine(p), r < n ? freeLine({{a + r, n - r}}) : freeLine({}));
         char* next = piece(p, 8); // from a new block when this one is full
         EXPECT_EQ(next, r < n ? a + r : next);
         EXPECT_EQ(p.ablocks(), r < n ? 1u : 2u);
@@ -148,7 +141,7 @@ TEST_F(kavLibTest, EstablishesAndReleasesBlocks)
     d.free(d.alloc(16), 16);
     EXPECT_EQ(statsOf(d), (stats{18000, 7984, 16, 10000, 2, 1, 1}));
     d.release();
-    EXPECT_EQ(statsOf(d), none);
+    EXPECT_EQ(statsOf(d), stats{});
     piece(d, 16); // class 2 was emptied: a new block is established
     EXPECT_EQ(statsOf(d), (stats{8000, 7984, 0, 16, 1, 1, 0}));
     EXPECT_EQ(d.calls, 2);
@@ -163,19 +156,11 @@ TEST_F(kavPoolDeathTest, RejectsANullPieceAndAZeroSize)
     EXPECT_DEATH(p.free(a, 0), assertionReport("size", "kavpool", 193));
 }
 
-// After load the main pool, number 0, is the only pool; a new pool takes the
-// number of the newest live pool plus 1.
+// The main pool is number 0; a new pool takes the number of the newest live
+// pool plus 1.
 TEST_F(kavLibTest, NumbersPoolsAfterTheNewest)
 {
-    kavPool* main = kavPool::mainPool();
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(main->getNum(), 0);
-    EXPECT_EQ(kavPool::npools(), 1u);
-    const char copy[] = "kavPool"; // identity goes by the constant, not its text
-    EXPECT_EQ(main->className(), kavPoolClass);
-    EXPECT_TRUE(main->isA(kavPoolClass));
-    EXPECT_FALSE(main->isA(copy));
-
+    EXPECT_EQ(kavPool::mainPool()->getNum(), 0);
     auto p1 = std::make_unique<kavPool>();
     auto p2 = std::make_unique<kavPool>();
     EXPECT_EQ(p1->getNum(), 1);
@@ -231,20 +216,16 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
     main->setReleaseFlag(true);
     kavPool::releaseAll(); // deletes the former main pool, empties the original
     EXPECT_EQ(kavPool::npools(), 1u);
-    EXPECT_EQ(kavPool::apools(), 0u);
 }
 
 // A pool's report, with and without flag 0; printAll reports every pool,
-// newest first, each through its own print, and the totals that npools,
-// apools and upools also give.
+// newest first, each through its own print, and the totals that apools and
+// upools also give.
 TEST_F(kavLibTest, ReportsPools)
 {
     kavPool* main = kavPool::mainPool();
     kavPool p;
     const std::string head = "Pool 1 @" + hex(&p);
-    std::ostringstream os;
-    EXPECT_EQ(&p.print(os), &os);
-    EXPECT_EQ(os.str(), head + " Alloc=0 Used=0 FreeB=0 FreeR=0\n");
     EXPECT_EQ(detailed([&](std::ostream& s) { EXPECT_EQ(&(s << p), &s); }),
               head + " Alloc=0 Used=0 FreeB=0 FreeR=0\n  Allocated blocks: \n  Free blocks: \n");
 
@@ -269,12 +250,11 @@ TEST_F(kavLibTest, ReportsPools)
     customPool q;
     char* m = piece(*main, 8);
     q.alloc(20000);
-    EXPECT_EQ(kavPool::npools(), 3u);
     EXPECT_EQ(kavPool::apools(), 65000u);
     EXPECT_EQ(kavPool::upools(), 29008u);
     const std::string mainLine = "  Pool 0 @" + hex(main) + " Alloc=8000 Used=8 FreeB=7992 FreeR=0\n";
     const std::string total = "*** Total: Alloc=65000 Used=29008 Free=35920 Recycled=72 ***\n";
-    os.str("");
+    std::ostringstream os;
     kavPool::printAll(os);
     EXPECT_EQ(os.str(), "*** List of all Pools ***\n  custom pool\n  " + line + mainLine + total);
     EXPECT_EQ(detailed(kavPool::printAll),
@@ -288,30 +268,26 @@ namespace {
 // first fit, split and merge.  Where the heap puts a new block is not known:
 // the model takes it from the piece the pool cuts from that block's front.
 struct poolModel {
-    using addr_t = std::uintptr_t;
-    std::vector<addr_t> recycled[64];
-    std::map<addr_t, unsigned int> freeBlocks;
+    std::vector<std::uintptr_t> recycled[64];
+    std::map<std::uintptr_t, unsigned int> freeBlocks;
     unsigned int amem = 0, fmem = 0, rmem = 0, umem = 0, blocks = 0, rblocks = 0;
 
     // The address alloc(size) must answer, `got` being the pool's answer.
-    addr_t alloc(unsigned int size, addr_t got)
+    std::uintptr_t alloc(unsigned int size, std::uintptr_t got)
     {
         const unsigned int r = kavPool::roundSize(size);
         umem += r;
         if (r < 512 && !recycled[r / 8].empty()) {
-            const addr_t a = recycled[r / 8].back();
+            const std::uintptr_t a = recycled[r / 8].back();
             recycled[r / 8].pop_back();
-            rmem -= r;
-            --rblocks;
+            rmem -= r, --rblocks;
             return a;
         }
         auto fit = std::find_if(freeBlocks.begin(), freeBlocks.end(), [r](const auto& b) { return b.second >= r; });
         if (fit == freeBlocks.end()) { // a new block
-            const unsigned int n = kavPool::roundSize(std::max(r, 8000u));
+            const unsigned int n = std::max(r, 8000u);
             fit = freeBlocks.emplace(got, n).first;
-            amem += n;
-            fmem += n;
-            ++blocks;
+            amem += n, fmem += n, ++blocks;
         }
         const auto [a, n] = *fit;
         freeBlocks.erase(fit);
@@ -321,26 +297,21 @@ struct poolModel {
         return a;
     }
 
-    void free(addr_t p, unsigned int size)
+    void free(std::uintptr_t p, unsigned int size)
     {
         const unsigned int r = kavPool::roundSize(size);
         umem -= r;
         if (r < 512) {
             recycled[r / 8].push_back(p);
-            rmem += r;
-            ++rblocks;
+            rmem += r, ++rblocks;
             return;
         }
         fmem += r;
         auto it = freeBlocks.emplace(p, r).first;
-        if (const auto next = std::next(it); next != freeBlocks.end() && p + r == next->first) {
-            it->second += next->second;
-            freeBlocks.erase(next);
-        }
-        if (it != freeBlocks.begin() && std::prev(it)->first + std::prev(it)->second == p) {
-            std::prev(it)->second += it->second;
-            freeBlocks.erase(it);
-        }
+        if (const auto next = std::next(it); next != freeBlocks.end() && p + r == next->first)
+            it->second += next->second, freeBlocks.erase(next);
+        if (it != freeBlocks.begin() && std::prev(it)->first + std::prev(it)->second == p)
+            std::prev(it)->second += it->second, freeBlocks.erase(it);
     }
 
     stats expected() const { return {amem, fmem, rmem, umem, blocks, unsigned(freeBlocks.size()), rblocks}; }
@@ -355,54 +326,46 @@ TEST_F(kavLibTest, MatchesTheModelOverARandomRun)
 {
     std::mt19937 rng(20240611);
     auto below = [&](unsigned int n) { return static_cast<unsigned int>(rng() % n); };
-    struct live {
-        char* at;
-        unsigned int size;
-        char fill;
-        bool intact() const { return std::all_of(at, at + size, [this](char c) { return c == fill; }); }
-    };
+    using live = std::pair<char*, std::string>; // a piece in use and what it holds
+    auto intact = [](const live& p) { return std::string(p.first, p.second.size()) == p.second; };
     kavPool pool;
     poolModel model;
     std::vector<live> pieces;
-    unsigned int count[3] = {}, maxBlocks = 0; // releases, allocs, frees
+    unsigned int releases = 0, maxBlocks = 0;
     for (int step = 0; step < 20000; ++step) {
         SCOPED_TRACE(step);
         const unsigned int k = below(1000);
-        const int kind = k < 2 ? 0 : k < 560 || pieces.empty() ? 1 : 2;
-        ++count[kind];
-        if (kind == 0) {
+        if (k < 2) {
             for (const live& p : pieces)
-                ASSERT_TRUE(p.intact());
+                ASSERT_TRUE(intact(p));
+            ++releases;
             pieces.clear();
             pool.release();
             model = poolModel();
-        } else if (kind == 1) {
+        } else if (k < 560 || pieces.empty()) {
             const unsigned int m = below(100);
             const unsigned int size = m < 45 ? 1 + below(64) : m < 85 ? below(601) : m < 95 ? 601 + below(7400)
                                     : m < 98 ? 7984 + below(32) : 8017 + below(16000);
             char* got = piece(pool, size);
             ASSERT_EQ(addr(got), model.alloc(size, addr(got))) << "alloc(" << size << ")";
-            if (size != 0) {
-                pieces.push_back({got, size, static_cast<char>(rng())});
-                std::memset(got, pieces.back().fill, size);
-            }
+            pieces.emplace_back(got, std::string(size, static_cast<char>(rng())));
+            std::memcpy(got, pieces.back().second.data(), size);
         } else {
             const std::size_t i = below(static_cast<unsigned int>(pieces.size()));
             const live p = pieces[i];
             pieces[i] = pieces.back();
             pieces.pop_back();
-            ASSERT_TRUE(p.intact());
-            const unsigned int size = std::max(kavPool::roundSize(p.size) - below(8), 1u); // rounds alike
-            pool.free(p.at, size);
-            model.free(addr(p.at), size);
+            ASSERT_TRUE(intact(p));
+            if (p.second.empty())
+                continue;
+            const unsigned int n = kavPool::roundSize(unsigned(p.second.size())), size = std::max(n - below(8), 1u);
+            pool.free(p.first, size);
+            model.free(addr(p.first), size);
         }
         ASSERT_EQ(statsOf(pool), model.expected());
         maxBlocks = std::max(maxBlocks, pool.ablocks());
     }
     for (const live& p : pieces)
-        EXPECT_TRUE(p.intact());
-    // The run reached every kind of step.
-    EXPECT_TRUE(count[0] > 10 && count[1] > 5000 && count[2] > 5000 && maxBlocks > 5)
-        << count[0] << " releases, " << count[1] << " allocs, " << count[2] << " frees, at most " << maxBlocks
-        << " blocks";
+        EXPECT_TRUE(intact(p));
+    EXPECT_TRUE(releases > 10 && maxBlocks > 5) << releases << " releases, at most " << maxBlocks << " blocks";
 }

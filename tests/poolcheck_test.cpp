@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #if KAVLIB_CHECKED
@@ -36,40 +37,20 @@ struct carved {
     }
 };
 
-struct misuse {
-    const char* expr;
-    int line;
-    std::function<void()> commit;
-};
-
 } // namespace
 
 // Every misuse stops the program with its own report; a size that rounds like
 // the request is the same size.
 TEST_F(kavLibTest, CheckedPoolReportsMisuse)
 {
-    const std::vector<misuse> cases = {
-        {"ptr not freed twice", 301, [] { // on its recycle list already
-             kavPool pool;
-             void* p = pool.alloc(24);
-             pool.free(p, 24);
-             pool.free(p, 24);
-         }},
-        {"ptr not freed twice", 301, [] { // inside a free block already
-             carved c(2);
-             c.pool.free(c.p[0], 1000);
-             c.pool.free(c.p[0], 1000);
-         }},
+    const std::vector<std::tuple<const char*, int, std::function<void()>>> cases = {
+        // On its recycle list already; inside a free block already.
+        {"ptr not freed twice", 301, [] { kavPool q; void* p = q.alloc(24); q.free(p, 24); q.free(p, 24); }},
+        {"ptr not freed twice", 301, [] { carved c(2); c.pool.free(c.p[0], 1000); c.pool.free(c.p[0], 1000); }},
         {"size rounds as allocated", 302, [] { kavPool pool; pool.free(pool.alloc(16), 17); }},
-        {"size rounds as allocated", 302, [] { kavPool pool; pool.free(pool.alloc(600), 601); }},
-        {"ptr comes from this pool", 303, [] { // another pool's piece
-             kavPool mine, other;
-             void* p = mine.alloc(40);
-             other.alloc(40);
-             other.free(p, 40);
-         }},
-        {"ptr comes from this pool", 303, [] { kavPool pool; pool.free(at(pool.alloc(40), 8), 32); }}, // inside a piece
-        {"ptr comes from this pool", 303, [] { long onStack[4] = {}; kavPool().free(onStack, sizeof onStack); }},
+        // Another pool's piece; a place inside a piece.
+        {"ptr comes from this pool", 303, [] { kavPool mine, other; other.alloc(40); other.free(mine.alloc(40), 40); }},
+        {"ptr comes from this pool", 303, [] { kavPool pool; pool.free(at(pool.alloc(40), 8), 32); }},
         {"free blocks in ascending order", 304, [] { // p1 -> p3 -> rest becomes p1 -> rest -> p3
              carved c(5);
              c.pool.free(c.p[1], 1000);
@@ -109,8 +90,8 @@ TEST_F(kavLibTest, CheckedPoolReportsMisuse)
              c.pool.alloc(1008);
          }},
     };
-    for (const misuse& m : cases)
-        EXPECT_DEATH(m.commit(), assertionReport(m.expr, "kavpool", m.line)) << m.expr;
+    for (const auto& [expr, line, commit] : cases)
+        EXPECT_DEATH(commit(), assertionReport(expr, "kavpool", line)) << expr;
 
     kavPool pool;
     pool.free(pool.alloc(512), 505);

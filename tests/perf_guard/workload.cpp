@@ -13,11 +13,6 @@
 
 namespace {
 
-class guardObject : public kavObject {
-public:
-    long long _payload = 0;
-};
-
 unsigned int lcg(unsigned int& x)
 {
     x = x * 1664525u + 1013904223u;
@@ -33,31 +28,21 @@ extern "C" unsigned long perfGuardWorkload(const std::vector<std::string>& vocab
     unsigned int seed = 12345;
     kavLib::init(false);
 
-    // Recycled pieces: rounds of 500 allocations of sizes 8 to 504, then the
-    // frees in reverse.
+    // Rounds of n allocations of sizes base + 8 * k (k below `classes`), then
+    // the frees in the order 0, n - 1, n - 2, ... 1 (step n - 1) or scattered.
     kavPool pool;
     pool.setReleaseFlag(false);
-    std::vector<std::pair<void*, unsigned int>> pieces(500);
-    for (int round = 0; round < 40; ++round) {
-        for (auto& p : pieces) {
-            p.second = 8 + 8 * (lcg(seed) % 63);
-            p.first = pool.alloc(p.second);
+    auto churn = [&](std::size_t n, int rounds, unsigned int base, unsigned int classes, std::size_t step) {
+        std::vector<std::pair<void*, unsigned int>> pieces(n);
+        for (int round = 0; round < rounds; ++round) {
+            for (auto& p : pieces)
+                p.first = pool.alloc(p.second = base + 8 * (lcg(seed) % classes));
+            for (std::size_t i = 0; i < n; ++i)
+                pool.free(pieces[i * step % n].first, pieces[i * step % n].second);
         }
-        for (auto it = pieces.rbegin(); it != pieces.rend(); ++it)
-            pool.free(it->first, it->second);
-    }
-    // Large pieces: the free-block list, its first fit and its merging.
-    std::vector<std::pair<void*, unsigned int>> large(50);
-    for (int round = 0; round < 10; ++round) {
-        for (auto& p : large) {
-            p.second = 512 + 8 * (lcg(seed) % 1000);
-            p.first = pool.alloc(p.second);
-        }
-        for (std::size_t i = 0; i < large.size(); ++i) {
-            const auto& p = large[(i * 7) % large.size()];
-            pool.free(p.first, p.second);
-        }
-    }
+    };
+    churn(500, 40, 8, 63, 499); // recycled pieces
+    churn(50, 10, 512, 1000, 7); // the free-block list: first fit and merging
     sum += pool.amem() + pool.fmem() + pool.rmem();
 
     // Pooled objects in containers: each object is deleted when it leaves
@@ -66,29 +51,23 @@ extern "C" unsigned long perfGuardWorkload(const std::vector<std::string>& vocab
         kavList list;
         kavFifo fifo;
         kavHash<4191> hash;
-        std::vector<guardObject*> objects;
+        std::vector<kavObject*> objects;
         for (int i = 0; i < 300; ++i) {
-            auto* o = new (&pool) guardObject;
-            objects.push_back(o);
-            list.add(*o);
-            fifo.add(*o);
-            hash.add(*o);
+            objects.push_back(&hash.add(fifo.add(list.add(*new (&pool) kavObject))));
+            sum += hash.find(*objects.back()) != nullptr;
         }
-        for (guardObject* o : objects)
-            sum += hash.find(*o) != nullptr;
         for (std::size_t i = 0; i < objects.size(); i += 2)
             hash.remove(*objects[i]);
         list.removeAll();
         fifo.removeAll();
         hash.removeAll();
-        sum += static_cast<unsigned long>(pool.umem());
+        sum += pool.umem();
     }
 
     // Interning: words drawn from the vocabulary, the frequent ones more often.
     for (int i = 0; i < 20000; ++i) {
         const unsigned int r = lcg(seed) % 1000;
-        const std::string& w = vocabulary[(r * r / 1000) * vocabulary.size() / 1000];
-        kavString s(w.c_str());
+        kavString s(vocabulary[(r * r / 1000) * vocabulary.size() / 1000].c_str());
         sum += reinterpret_cast<std::uintptr_t>(s.elem()) & 1u;
     }
     sum += static_cast<unsigned long>(kavStringTbl::table()->count());
@@ -107,8 +86,7 @@ int main()
         std::string w(3 + lcg(seed) % 8, ' ');
         for (char& c : w)
             c = static_cast<char>('a' + lcg(seed) % 26);
-        w += std::to_string(i); // distinct for certain
-        vocabulary.push_back(w);
+        vocabulary.push_back(w + std::to_string(i)); // distinct for certain
     }
     std::printf("%lu\n", perfGuardWorkload(vocabulary));
     return 0;
