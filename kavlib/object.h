@@ -87,7 +87,10 @@ public:
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     /// Gives the storage back to the object's pool (or the global heap).
     inline static void operator delete(void* p, std::size_t size);
-    /// Undoes operator new(size, pool) when a constructor throws.
+    /// Undoes operator new(size, pool) when a constructor throws.  This form
+    /// is given no size, so it returns a piece of sizeof(kavObject) bytes:
+    /// for a larger class the rest of the piece stays counted as in use (and
+    /// unused) until the pool is released.
     static void operator delete(void* p, kavPool* pool);
     /// Undoes operator new(size, nullptr) when a constructor throws.
     static void operator delete(void* p, std::nullptr_t) { operator delete(p, static_cast<kavPool*>(nullptr)); }
