@@ -246,7 +246,11 @@ link, then an element, then its text, three dependent loads into some 630 KiB
 of pool memory.  And every interning first builds a candidate element with its
 own copy of the text and deletes it again when the text is already there.
 Those steps are the written algorithm (the pool statistics show them), so they
-stay.  What could be cut without changing a result has been: the chain walk
+stay.  Counted under callgrind (one pass over the text, 408 instructions per
+word from the kavString constructor down), the candidate alone takes about a
+third: its constructor 15 %, its destructor 10 %, the copy of the text 3.5 %
+and the strlen that gives the text's size back to the pool 3 %; the chain
+walk takes 22 %.  What could be cut without changing a result has been: the chain walk
 compares plain elements inline instead of through three virtual calls (find,
 hash, isEqual), the text is read once for its hash and length before the
 candidate is built (so the processor can start on the chain early, and the
