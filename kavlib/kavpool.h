@@ -157,6 +157,24 @@ private:
     }
     static void storeLink(void* piece, void* link) { std::memcpy(piece, &link, sizeof link); }
 
+    // The head of the recycle list of class c, as a pointer of its own.  A
+    // loop of alloc() or free() calls reloads the head on every call, just
+    // after the previous call stored it.  Current x86 processors hand such a
+    // store straight to the load when both address the same base register
+    // and offset, but not when the address has an index register, which is
+    // how a compiler would otherwise address _recycleList[c].  The empty asm
+    // makes the pointer a value of its own; the compiler then keeps it in a
+    // register (it is the same for every call of a loop) and addresses the
+    // head through it alone.
+    void** listHead(unsigned int c)
+    {
+        void** head = &_recycleList[c];
+#if defined(__GNUC__)
+        __asm__("" : "+r"(head));
+#endif
+        return head;
+    }
+
     // Adds `delta` to a byte counter (modulo 2^32) with a separate load and
     // store.  Every recycled alloc() and free() changes _rmem, so its
     // updates form one long chain across calls.  A chain of
@@ -202,11 +220,11 @@ inline void* kavPool::alloc(unsigned int size)
         return allocWatched(size);
 #endif
     const unsigned int r = roundSize(size);
-    const unsigned int c = r >> 3;
-    if (c < nclasses) {
-        void* piece = _recycleList[c];
+    if (r < recycleLimit) {
+        void** head = listHead(r >> 3);
+        void* piece = *head;
         if (piece != nullptr) {
-            _recycleList[c] = loadLink(piece);
+            *head = loadLink(piece);
             bump(_rmem, 0u - r);
             return piece;
         }
@@ -230,9 +248,9 @@ inline void kavPool::free(void* ptr, unsigned int size)
 #endif
     const unsigned int r = roundSize(size);
     if (r < recycleLimit) {
-        void*& head = _recycleList[r >> 3];
-        storeLink(ptr, head);
-        head = ptr;
+        void** head = listHead(r >> 3);
+        storeLink(ptr, *head);
+        *head = ptr;
         bump(_rmem, r);
         return;
     }
