@@ -195,29 +195,26 @@ NOTES = """\
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
 unsynchronized_pool_resource).**  One piece allocated and freed over and over
-(`pair_hot`) meets both targets at every size.  In a batch every allocation
-pops the head of its class's recycle list, and the new head is the link read
-from the piece just popped: one chain of dependent loads through the whole
-batch.  The heads are fields of the pool (`_recycleList`, one per size
-class), and the pool is shared by the library and its callers.  An
-allocation whose list is empty calls out of line (free blocks, a new block),
-and so does `free` for a piece of 512 bytes or more and, in a build that can
-describe its pools to valgrind, for a watched pool.  Across such calls the
-compiler cannot keep a head in a register, so every pop reloads it from the
-pool and waits for the store of the pop before it to be forwarded.  The two
-reference lists bound what a free list can do here: `ref_freelist` keeps its
-head in a register (a local object, no calls), `ref_shared` is the same list
-with its address escaped, so its head goes through memory, but at one fixed
-address and with no calls in the loop.  Scratch builds on this machine, while
-these notes were written (batches of 8-byte pieces, LIFO, load about 3.5):
-with the piece size a compile-time constant, as `new (pool) T` and
-`free(p, sizeof(T))` give it, 3.7 ns per pair (0.34 of malloc); the same in a
-build without valgrind support (`-DKAVLIB_VALGRIND=OFF`), whose `free` then
-has no out-of-line call at all, 2.8 ns (0.27); with the size a run-time value,
-as in the tables, 4.8 ns either way.  Keeping the lists and the byte
-counters in the pool and updating them on every call is the pool's written
-data model; with it the batches stay above 0.25 of malloc for pieces up to 64
-bytes, where malloc's own pair is cheap, and come near it from 200 bytes.
+(`pair_hot`) meets both targets at every size; the batches come close to them
+and meet them for some sizes only (see the table).  Every allocation of a
+batch pops the head of its class's recycle list, and the new head is the link
+read from the first word of the piece just popped, which is where a recycled
+element keeps its link: one chain of dependent loads through the whole batch,
+a load per piece, whatever the code around it.  Once the thousand pieces of a
+batch outgrow the processor's first-level cache (from 64 bytes on), each of
+those loads takes longer.  The frees have no such chain, but each of them, as
+each allocation, updates `_rmem` and tests for a watched pool, and each free
+tests for a null pointer and a zero size, as every call must.
+`ref_freelist` and `ref_shared` pop the same chain with none of that work
+around it: they show what a free list with the pool's layout can do at best,
+and kavPool's batches take 1.3 to 2.3 times their time.  One detail of the code
+matters on this processor: a pool is shared and its slow paths are calls, so
+each pop reloads the head that the pop before stored, and the processor hands
+that store to the load at once only when the address has no index register.
+kavPool therefore addresses a head through a pointer of its own; with the
+head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
+pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
+support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
 
 **Release against deleting pooled objects one by one (a comparison, not a
 target).**  The target sets the release against deleting the objects one by
@@ -250,15 +247,15 @@ stay.  Counted under callgrind (one pass over the text, 408 instructions per
 word from the kavString constructor down), the candidate alone takes about a
 third: its constructor 15 %, its destructor 10 %, the copy of the text 3.5 %
 and the strlen that gives the text's size back to the pool 3 %; the chain
-walk takes 22 %.  What could be cut without changing a result has been: the chain walk
-compares plain elements inline instead of through three virtual calls (find,
+walk takes 22 %.  What could be cut without changing a result has been: the
+chain walk compares plain elements inline instead of through three virtual calls (find,
 hash, isEqual), the text is read once for its hash and length before the
 candidate is built (so the processor can start on the chain early, and the
 chain's first element is prefetched meanwhile), the pooled object's protocol
 is inline, and earlier a direct comparison instead of `strcmp`, a division by
 the constant 4191 and library-internal calls bound without the PLT.  In A/B
 runs of the library (same benchmark binary) these steps took the time ratio
-from about 2.1 to about 1.3; the rest is the algorithm's memory accesses.
+from about 2.1 to about 1.3; the rest is the work the algorithm prescribes.
 
 **Many distinct words (intern_distinct).**  The table never grows: with N
 distinct words each chain holds N/4191 elements, and a new word is compared
@@ -273,9 +270,9 @@ whatever the texts: two loads and a comparison, which is what the loop over
 first, so for words of different lengths (most neighbouring words of a text,
 `equal_mixed`) it is as cheap as a pointer comparison, and the 5x cannot be
 reached there by any representation; where the standard comparison has to look
-at the bytes (equal words, words of one length) the element pointers are three to
-four and a half times faster (see the tables).  `kavString::isEqual` is a virtual call and costs about as much as
-comparing two short std::strings.
+at the bytes (equal words, words of one length) the element pointers are
+three to four and a half times faster (see the tables).  `kavString::isEqual`
+is a virtual call and costs about as much as comparing two short std::strings.
 """
 
 
