@@ -40,8 +40,8 @@ TEST_F(kavInitTest, StringHashMatchesTheWorkedValuesAndTheReference)
 
 // One element per text, null and empty text alike.  Element, text (length
 // plus one, rounded) and link come from the table's pool; a duplicate's
-// candidate goes back to it.  An
-// element converts to a new handle in its pool, which the caller deletes.
+// candidate goes back to it.  An element converts to a new handle in its
+// pool, which the caller deletes.
 TEST_F(kavInitTest, InterningKeepsOneElementPerTextInTheTablesPool)
 {
     kavPool pool;
