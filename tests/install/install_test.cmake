@@ -2,7 +2,11 @@
 # builds and runs a consumer program through find_package(kavlib CONFIG) and,
 # when pkg-config is there, through kavlib.pc, as the README tells users to.
 #
-#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DCXX=... -DCXX_FLAGS=... -P install_test.cmake
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DCXX=... -DCXX_FLAGS=... [-DEMULATOR=...]
+#         -P install_test.cmake
+#
+# EMULATOR, when given, is the command that runs the build's programs (for
+# a 32-bit build on a machine that cannot execute them natively).
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -14,7 +18,8 @@ function(run)
 endfunction()
 
 function(expect_found program)
-  run(${program})
+  separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
+  run(${emulator} ${program})
   if(NOT out STREQUAL "found\n")
     message(FATAL_ERROR "${program} wrote '${out}', not 'found'")
   endif()
