@@ -7,12 +7,56 @@
 #include <fstream>
 #include <iterator>
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+// The demo sits beside this program; the shell (cmd) takes Windows paths.
+std::string demoCommand()
+{
+    char self[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return "\"" + (fs::path(std::string(self, n)).parent_path() / KAVWORDS).string() + "\"";
+}
+// cmd takes the outer quotes off a command line that starts with one.
+std::string shellLine(const std::string& line) { return "\"" + line + "\""; }
+// std::system gives the program's exit code as it is.
+int exitStatus(int status) { return status; }
+int processId() { return ::_getpid(); }
+#else
+// The demo as this build's programs run: through the emulator, if any.
+std::string demoCommand()
+{
+    const char* emulator = std::getenv("KAVLIB_TEST_EMULATOR");
+    return std::string(emulator ? emulator : "") + " \"" KAVWORDS "\"";
+}
+std::string shellLine(const std::string& line) { return line; }
+int exitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+int processId() { return ::getpid(); }
+#endif
+
+// A file as the demo wrote it, its line ends as they are on Unix.  (On
+// Windows standard output and error are text streams, ending lines in CR LF.)
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+#ifdef _WIN32
+    std::string::size_type at = 0;
+    while ((at = bytes.find("\r\n", at)) != std::string::npos)
+        bytes.erase(at, 1);
+#endif
+    return bytes;
+}
 
 // One run: the command line (shell syntax, standard input "y y"), then the
 // exit status, standard error and either the whole standard output or
@@ -25,12 +69,6 @@ struct runCase {
     bool whole = true;
 };
 
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Every test runs in a fresh directory of its own that holds the texts.
 class kavwordsTest : public ::testing::Test {
 protected:
@@ -38,7 +76,7 @@ protected:
     {
         _dir = fs::path(::testing::TempDir()) /
                (std::string("kavwords_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                std::to_string(::getpid())); // not shared with another build's run
+                std::to_string(processId())); // not shared with another build's run
         fs::remove_all(_dir);
         fs::create_directories(_dir / "dir");
         fs::current_path(_dir); // file names in the output stay short
@@ -63,8 +101,8 @@ protected:
     void check(const std::vector<runCase>& cases)
     {
         for (const runCase& c : cases) {
-            const int status = std::system(("\"" KAVWORDS "\" " + c.args + " <stdin.txt >out.txt 2>err.txt").c_str());
-            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), c.status) << c.args;
+            const int status = std::system(shellLine(demoCommand() + " " + c.args + " <stdin.txt >out.txt 2>err.txt").c_str());
+            EXPECT_EQ(exitStatus(status), c.status) << c.args;
             EXPECT_EQ(slurp("err.txt"), c.err) << c.args;
             const std::string out = maskPointers(slurp("out.txt"));
             for (const std::string& piece : c.out)
@@ -135,7 +173,11 @@ TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
     const std::string range = ": not a number from 0 to 2147483647\n";
     std::vector<runCase> cases = {
         {"nosuch.txt", 1, "kavwords: cannot open nosuch.txt: No such file or directory\n"},
+#ifdef _WIN32
+        {"k.txt dir", 1, "kavwords: cannot open dir: Permission denied\n"}, // Windows opens no directory
+#else
         {"k.txt dir", 1, "kavwords: cannot read dir: Is a directory\n"},
+#endif
         {"--bogus k.txt", 2, "kavwords: unknown option --bogus\nTry kavwords --help.\n"},
         {"k.txt -n", 2, "kavwords: -n needs a value\n"},
         {"--flags 1,200", 2, "kavwords: --flags: '200' is not a flag number (0 to 199)\n"},
@@ -144,10 +186,12 @@ TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
     };
     for (const char* bad : {"-n x", "-n -1", "-n99999999999", "--top="})
         cases.push_back({bad, 2, std::string("kavwords: ") + bad + range});
+#ifndef _WIN32 // Windows permissions are not POSIX ones
     if (::geteuid() != 0) { // root reads every file
         write("locked.txt", "a\n");
         fs::permissions("locked.txt", fs::perms::none);
         cases.push_back({"locked.txt", 1, "kavwords: cannot open locked.txt: Permission denied\n"});
     }
+#endif
     check(cases);
 }
