@@ -34,12 +34,15 @@ def load(binary):
             entry["unit"] = b["time_unit"]
             if "items_per_second" in b:
                 entry["ns_per_item"] = 1e9 / b["items_per_second"]
+            for counter in ("ops", "peak_live", "amem"):
+                if counter in b:
+                    entry[counter] = b[counter]
         else:
             entry["cv"] = b["cpu_time"]
     return cases
 
 
-BENCH = {b: load(b) for b in ("pool_bench", "object_bench", "container_bench", "string_bench")}
+BENCH = {b: load(b) for b in ("pool_bench", "object_bench", "container_bench", "string_bench", "trace_bench")}
 
 
 def case(binary, group, param, variant):
@@ -150,7 +153,66 @@ def targets():
             measured = "%.3f to %.3f (worst %s)" % (best[1], worst[1], worst[0])
         verdict = "yes" if met == len(found) else ("no" if met == 0 else "%d of %d" % (met, len(found)))
         lines.append("| %s | %s | %s |" % (desc, measured, verdict))
+    lines.extend(trace_target_rows())
     lines.append(heap_calls_row())
+    return "\n".join(lines)
+
+
+# ---- heap traces -----------------------------------------------------------------
+
+def trace_ratios(peer):
+    """(trace, kavPool/peer time) for every trace replayed by both."""
+    found = []
+    for t in params("trace_bench", "trace"):
+        r = ratio("trace_bench", "trace", t, "kavPool", peer)
+        if r is not None:
+            found.append((t, r))
+    return found
+
+
+def trace_target_rows():
+    """The replay targets: kavPool at most 1.0x malloc on every trace and at
+    most 0.5x on three of them; at most 1.0x mimalloc on half of them."""
+    rows = []
+    for desc, peer, limit, needed in [
+            ("heap traces: kavPool <= 1.0 of malloc/free on every trace", "malloc", 1.0, "all"),
+            ("heap traces: kavPool <= 0.5 of malloc/free on at least three traces", "malloc", 0.5, 3),
+            ("heap traces: kavPool <= 1.0 of mimalloc on at least half the traces", "mimalloc", 1.0, "half")]:
+        found = trace_ratios(peer)
+        if not found:
+            rows.append("| %s | not run | - |" % desc)
+            continue
+        met = sum(1 for _, r in found if r <= limit)
+        want = len(found) if needed == "all" else ((len(found) + 1) // 2 if needed == "half" else needed)
+        measured = ", ".join("%s %.3f" % (t, r) for t, r in found)
+        rows.append("| %s | %s | %s |" % (desc, measured,
+                                            "yes" if met >= want else "no (%d of %d)" % (met, len(found))))
+    return rows
+
+
+def traces():
+    """One row per trace: its size, kavPool's time per operation, the ratio
+    against each peer, and kavPool's footprint against the trace's peak."""
+    peers = ["malloc", "mimalloc", "pmr_pool"]
+    present = [p for p in peers if trace_ratios(p)]
+    lines = ["| trace | operations | kavPool per op | %s | kavPool amem | peak live (rounded) | amem / peak |"
+             % " | ".join("/ " + p for p in present),
+             "|" + "---|" * (6 + len(present))]
+    for t in params("trace_bench", "trace"):
+        c = case("trace_bench", "trace", t, "kavPool")
+        if not c:
+            continue
+        cells = []
+        for p in present:
+            pc = case("trace_bench", "trace", t, p)
+            cells.append("%s (%s)" % (fmt_ratio(ratio("trace_bench", "trace", t, "kavPool", p)),
+                                      fmt_ns(pc.get("ns_per_item")) if pc else "-"))
+        amem, peak = c.get("amem"), c.get("peak_live")
+        lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+            t, "%.0f k" % (c["ops"] / 1000) if "ops" in c else "-", fmt_ns(c.get("ns_per_item")),
+            " | ".join(cells),
+            "%.1f KiB" % (amem / 1024) if amem else "-", "%.1f KiB" % (peak / 1024) if peak else "-",
+            "%.3f" % (amem / peak) if amem and peak else "-"))
     return "\n".join(lines)
 
 
@@ -375,6 +437,15 @@ def main():
                "`equal_mixed` neighbouring words of the text.\n")
     for g in ("equal_same", "equal_length", "equal_mixed"):
         out.append(table("string_bench", g, ["kavString_elem", "kavString_isEqual"], ["std_string"], "pair") + "\n")
+
+    out.append("## Heap traces (trace_bench)\n")
+    out.append("The allocations and frees of real programs (bench/data/SOURCES.md), each replayed whole into a "
+               "fresh allocator per iteration: kavPool (the size named again on free), malloc/free, mimalloc "
+               "(mi_malloc/mi_free_size) and unsynchronized_pool_resource. Every piece's first and last byte "
+               "are written on allocation and read before the free. Time per operation; `amem` is the bytes of "
+               "kavPool's blocks after the replay (its peak, since a pool keeps its blocks until released) and "
+               "`peak live` the most bytes live at once in the trace, each size rounded up to 8.\n")
+    out.append(traces() + "\n")
 
     out.append("## Memory (memprobe)\n")
     out.append("Each workload runs in a process of its own (`build/release/bench/memprobe WORKLOAD`) with the "

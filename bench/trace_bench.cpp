@@ -4,11 +4,14 @@
 //
 //   trace/NAME/VARIANT   every operation of bench/data/NAME.trace.xz, in order
 //
+// KAVLIB_BENCH_TRACES=DIR in the environment replays the traces of DIR instead.
+//
 // Variants: kavPool (alloc/free, the size named again on free); malloc
 // (malloc/free); mimalloc (mi_malloc/mi_free_size, when the build found it);
 // pmr_pool (std::pmr::unsynchronized_pool_resource).  Each iteration replays
 // the whole trace into a fresh allocator; making and destroying the
-// allocator is not timed.  Every piece is touched as a program would: its
+// allocator is not timed, and one replay before the timed ones warms the
+// process's heap.  Every piece is touched as a program would: its
 // first and last byte are written when it is allocated and read before it is
 // freed.  Times are per operation (items_per_second counts operations).
 //
@@ -104,39 +107,55 @@ struct MimallocAlloc {
 
 // ---- the replay -------------------------------------------------------------
 
+// Replays every operation of `trace` into `a`; `piece` has room for every
+// piece.  Returns the number of pieces found changed when they were freed.
+template <class A>
+unsigned long long replayOnce(A& a, const HeapTrace& trace, std::vector<unsigned char*>& piece)
+{
+    unsigned long long changed = 0;
+    for (const TraceOp& op : trace.ops) {
+        const unsigned char tag = static_cast<unsigned char>(op.piece);
+        if (!op.isFree) {
+            auto* p = static_cast<unsigned char*>(a.alloc(op.size));
+            if (op.size != 0) {
+                p[0] = tag;
+                p[op.size - 1] = tag;
+            }
+            piece[op.piece] = p;
+        } else {
+            unsigned char* p = piece[op.piece];
+            if (op.size != 0)
+                changed += ((p[0] ^ tag) | (p[op.size - 1] ^ tag)) != 0;
+            a.free(p, op.size);
+        }
+    }
+    return changed;
+}
+
 template <class A>
 void replay(benchmark::State& state, const HeapTrace* trace)
 {
     std::vector<unsigned char*> piece(trace->pieces);
     std::optional<A> a;
-    unsigned long long seen = 0;
+    // One replay before timing, so that every variant starts with the
+    // process's heap as warm as the later iterations find it (the first
+    // touch of fresh pages is not what the allocators are compared on).
+    a.emplace();
+    unsigned long long changed = replayOnce(*a, *trace, piece);
+    a.reset();
     double footprint = 0;
     for (auto _ : state) {
         state.PauseTiming();
         a.emplace();
         state.ResumeTiming();
-        for (const TraceOp& op : trace->ops) {
-            const unsigned char tag = static_cast<unsigned char>(op.piece);
-            if (!op.isFree) {
-                auto* p = static_cast<unsigned char*>(a->alloc(op.size));
-                if (op.size != 0) {
-                    p[0] = tag;
-                    p[op.size - 1] = tag;
-                }
-                piece[op.piece] = p;
-            } else {
-                unsigned char* p = piece[op.piece];
-                if (op.size != 0)
-                    seen += static_cast<unsigned char>((p[0] ^ tag) | (p[op.size - 1] ^ tag));
-                a->free(p, op.size);
-            }
-        }
+        changed += replayOnce(*a, *trace, piece);
         state.PauseTiming();
         footprint = a->footprint();
         a.reset();
         state.ResumeTiming();
     }
-    if (seen != 0)
+    benchmark::DoNotOptimize(changed);
+    if (changed != 0)
         state.SkipWithError("a piece changed while it was live");
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(trace->ops.size()));
     state.counters["ops"] = static_cast<double>(trace->ops.size());
@@ -145,12 +164,12 @@ void replay(benchmark::State& state, const HeapTrace* trace)
         state.counters["amem"] = footprint;
 }
 
-// The traces of bench/data, in name order; loaded once and kept for the
-// whole run.
-std::vector<std::unique_ptr<HeapTrace>> loadTraces()
+// The traces of bench/data (or of the directory KAVLIB_BENCH_TRACES names),
+// in name order; loaded once and kept for the whole run.
+std::vector<std::unique_ptr<HeapTrace>> loadTraces(const char* dir)
 {
     std::vector<std::string> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(KAVLIB_BENCH_DATA)) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string path = entry.path().string();
         if (path.size() > 9 && path.compare(path.size() - 9, 9, ".trace.xz") == 0)
             paths.push_back(path);
@@ -173,9 +192,12 @@ std::vector<std::unique_ptr<HeapTrace>> loadTraces()
 
 int main(int argc, char** argv)
 {
-    const auto traces = loadTraces();
+    const char* dir = std::getenv("KAVLIB_BENCH_TRACES");
+    if (dir == nullptr || *dir == '\0')
+        dir = KAVLIB_BENCH_DATA;
+    const auto traces = loadTraces(dir);
     if (traces.empty()) {
-        std::fprintf(stderr, "trace_bench: no *.trace.xz in %s\n", KAVLIB_BENCH_DATA);
+        std::fprintf(stderr, "trace_bench: no *.trace.xz in %s\n", dir);
         return 1;
     }
     for (const auto& t : traces) {

@@ -35,7 +35,7 @@ printf '#include <mcheck.h>\n__attribute__((constructor)) static void start(void
 gcc -shared -fPIC -O2 -o "$work/libmtr.so" "$work/mtr.c"
 python3 "$here/gen_inputs.py" "$work"
 
-cap=400000   # operations kept of each log (the rest of a longer log is cut)
+cap=450000   # operations kept of each log (the rest of a longer log is cut)
 
 # trace NAME COMMAND...: runs COMMAND under mtrace and writes NAME.trace.xz.
 trace() {
@@ -57,5 +57,5 @@ cc1plus=$(g++ -print-prog-name=cc1plus)
 [ ${#sel[@]} -eq 0 ] || want json && trace json jq -c '[.[] | select(.items | length > 2) | {id, name: .customer.name, total: (.items | map(.price * .qty) | add), tags: (.tags | sort)}] | group_by(.tags | length) | map({n: length, total: (map(.total) | add)})' orders.json
 [ ${#sel[@]} -eq 0 ] || want sql  && trace sql  sqlite3 :memory: -init /dev/null -batch ".read fill.sql"
 [ ${#sel[@]} -eq 0 ] || want cxx  && trace cxx  "$cc1plus" -quiet -imultiarch x86_64-linux-gnu -D_GNU_SOURCE -std=c++17 -fsyntax-only parse.cpp -o /dev/null
-[ ${#sel[@]} -eq 0 ] || want hash && trace hash perl -e 'my %h; for my $i (1 .. 100000) { $h{"key$i"} = [$i, "value $i"]; } my $n = 0; $n += $_->[0] for values %h; print "$n\n";'
+[ ${#sel[@]} -eq 0 ] || want hash && trace hash env PERL_DESTRUCT_LEVEL=2 perl -e 'my %h; for my $i (1 .. 100000) { $h{"key$i"} = "value $i"; } my $n = 0; $n += length for values %h; print "$n\n";'
 ls -l "$here"/*.trace.xz

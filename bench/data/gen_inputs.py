@@ -5,8 +5,8 @@ programs, into the directory given (the same bytes on every run).
     gen_inputs.py DIR
 
   catalog.xml   an XML catalogue of 4 500 books (about 2.4 MB)
-  orders.json   a JSON array of 7 200 orders (about 3 MB)
-  fill.sql      60 000 INSERTs into a table with an index on a text column
+  orders.json   a JSON array of 4 000 orders (about 1.4 MB)
+  fill.sql      fills a table with an index on a text column with 20 000 rows
   parse.cpp     a C++ file including <map>, <string>, <vector>, <iostream>
                 and <algorithm>, with a little code that uses them
 """
@@ -59,7 +59,7 @@ def orders(path):
     r = Lcg(2)
     with open(path, "w") as f:
         f.write("[\n")
-        for i in range(7200):
+        for i in range(4000):
             items = ",".join('{"sku":"%s-%d","qty":%d,"price":%d.%02d}'
                              % (word(r, 1, 2), r.next(1000), 1 + r.next(9), 1 + r.next(200), r.next(100))
                              for _ in range(1 + r.next(8)))
@@ -71,17 +71,24 @@ def orders(path):
         f.write("]\n")
 
 
+SYLLABLE_TEXT = "kavelormindustrapelonquizarsenboithmarelgrufanokteruikavelormi"
+NOTE_TEXT = "the quick brown fox jumps over the lazy dog and keeps running through the long grass of the field"
+
+
 def fill(path):
-    r = Lcg(3)
+    """One statement fills the table (the rows made by SQL expressions),
+    as a program loading data would; then two queries use the index."""
     with open(path, "w") as f:
         f.write("CREATE TABLE person(id INTEGER PRIMARY KEY, name TEXT, city TEXT, born INTEGER, note TEXT);\n")
         f.write("CREATE INDEX person_name ON person(name);\n")
-        f.write("BEGIN;\n")
-        for i in range(60000):
-            f.write("INSERT INTO person(name, city, born, note) VALUES('%s %s', '%s', %d, '%s');\n"
-                    % (word(r).title(), word(r, 2, 4).title(), word(r, 2, 3).title(), 1920 + r.next(90),
-                       sentence(r, 2 + r.next(8))))
-        f.write("COMMIT;\n")
+        f.write("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 20000)\n")
+        f.write("INSERT INTO person(name, city, born, note)\n")
+        f.write("SELECT printf('%%s%%s %%d', upper(substr('%s', 1 + (x * 37) %% 52, 1)),\n" % SYLLABLE_TEXT)
+        f.write("              substr('%s', 2 + (x * 37) %% 52, 2 + x %% 7), (x * 7919) %% 100003),\n" % SYLLABLE_TEXT)
+        f.write("       substr('%s', 1 + (x * 11) %% 40, 4 + x %% 9),\n" % SYLLABLE_TEXT)
+        f.write("       1920 + (x * 31) % 90,\n")
+        f.write("       substr('%s', 1 + x %% 30, 5 + (x * 13) %% 60)\n" % NOTE_TEXT)
+        f.write("FROM n;\n")
         f.write("SELECT count(*), count(DISTINCT name) FROM person;\n")
         f.write("SELECT name, born FROM person WHERE name > 'M' ORDER BY name LIMIT 5;\n")
 
