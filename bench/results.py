@@ -34,7 +34,7 @@ def load(binary):
             entry["unit"] = b["time_unit"]
             if "items_per_second" in b:
                 entry["ns_per_item"] = 1e9 / b["items_per_second"]
-            for counter in ("ops", "peak_live", "amem"):
+            for counter in ("ops", "peak_live", "amem", "ablocks", "fblocks"):
                 if counter in b:
                     entry[counter] = b[counter]
         else:
@@ -195,9 +195,9 @@ def traces():
     against each peer, and kavPool's footprint against the trace's peak."""
     peers = ["malloc", "mimalloc", "pmr_pool"]
     present = [p for p in peers if trace_ratios(p)]
-    lines = ["| trace | operations | kavPool per op | %s | kavPool amem | peak live (rounded) | amem / peak |"
-             % " | ".join("/ " + p for p in present),
-             "|" + "---|" * (6 + len(present))]
+    lines = ["| trace | operations | kavPool per op | %s | kavPool amem | peak live (rounded) | amem / peak "
+             "| blocks, free blocks at the end |" % " | ".join("/ " + p for p in present),
+             "|" + "---|" * (7 + len(present))]
     for t in params("trace_bench", "trace"):
         c = case("trace_bench", "trace", t, "kavPool")
         if not c:
@@ -208,11 +208,12 @@ def traces():
             cells.append("%s (%s)" % (fmt_ratio(ratio("trace_bench", "trace", t, "kavPool", p)),
                                       fmt_ns(pc.get("ns_per_item")) if pc else "-"))
         amem, peak = c.get("amem"), c.get("peak_live")
-        lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+        lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
             t, "%.0f k" % (c["ops"] / 1000) if "ops" in c else "-", fmt_ns(c.get("ns_per_item")),
             " | ".join(cells),
             "%.1f KiB" % (amem / 1024) if amem else "-", "%.1f KiB" % (peak / 1024) if peak else "-",
-            "%.3f" % (amem / peak) if amem and peak else "-"))
+            "%.3f" % (amem / peak) if amem and peak else "-",
+            "%.0f, %.0f" % (c["ablocks"], c["fblocks"]) if "ablocks" in c and "fblocks" in c else "-"))
     return "\n".join(lines)
 
 

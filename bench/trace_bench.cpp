@@ -17,8 +17,9 @@
 //
 // Counters: `ops` (operations of the trace), `peak_live` (the most bytes
 // live at once, each size rounded up to 8 as kavPool rounds it) and, for
-// kavPool, `amem` (the bytes of the pool's blocks after the replay; a pool
-// keeps its blocks until it is released, so this is its peak).
+// kavPool after the replay, `amem` (the bytes of the pool's blocks; a pool
+// keeps its blocks until it is released, so this is its peak), `ablocks`
+// and `fblocks` (its blocks and free blocks).
 #include "benchmain.h"
 #include "trace.h"
 
@@ -42,7 +43,7 @@
 
 namespace {
 
-// ---- the allocators, behind one shape: alloc(n), free(p, n), footprint() ----
+// ---- the allocators, behind one shape: alloc(n), free(p, n), figures(state) ----
 
 struct KavPoolAlloc {
     void* alloc(unsigned int n) { return _pool.alloc(n); }
@@ -52,20 +53,26 @@ struct KavPoolAlloc {
         if (n != 0)
             _pool.free(p, n);
     }
-    double footprint() const { return _pool.amem(); }
+    // The pool's own figures after the replay.
+    void figures(benchmark::State& state) const
+    {
+        state.counters["amem"] = _pool.amem();
+        state.counters["ablocks"] = _pool.ablocks();
+        state.counters["fblocks"] = _pool.fblocks();
+    }
     kavPool _pool;
 };
 
 struct MallocAlloc {
     void* alloc(unsigned int n) { return std::malloc(n); }
     void free(void* p, unsigned int) { std::free(p); }
-    double footprint() const { return 0; }
+    void figures(benchmark::State&) const {}
 };
 
 struct PmrPoolAlloc {
     void* alloc(unsigned int n) { return _res.allocate(n, 8); }
     void free(void* p, unsigned int n) { _res.deallocate(p, n, 8); }
-    double footprint() const { return 0; }
+    void figures(benchmark::State&) const {}
     std::pmr::unsynchronized_pool_resource _res;
 };
 
@@ -101,7 +108,7 @@ struct Mimalloc {
 struct MimallocAlloc {
     void* alloc(unsigned int n) { return Mimalloc::get().alloc(n); }
     void free(void* p, unsigned int n) { Mimalloc::get().free(p, n); }
-    double footprint() const { return 0; }
+    void figures(benchmark::State&) const {}
 };
 #endif
 
@@ -143,14 +150,13 @@ void replay(benchmark::State& state, const HeapTrace* trace)
     a.emplace();
     unsigned long long changed = replayOnce(*a, *trace, piece);
     a.reset();
-    double footprint = 0;
     for (auto _ : state) {
         state.PauseTiming();
         a.emplace();
         state.ResumeTiming();
         changed += replayOnce(*a, *trace, piece);
         state.PauseTiming();
-        footprint = a->footprint();
+        a->figures(state);
         a.reset();
         state.ResumeTiming();
     }
@@ -160,8 +166,6 @@ void replay(benchmark::State& state, const HeapTrace* trace)
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(trace->ops.size()));
     state.counters["ops"] = static_cast<double>(trace->ops.size());
     state.counters["peak_live"] = static_cast<double>(trace->peakLiveRounded);
-    if (footprint != 0)
-        state.counters["amem"] = footprint;
 }
 
 // The traces of bench/data (or of the directory KAVLIB_BENCH_TRACES names),
