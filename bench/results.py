@@ -368,6 +368,26 @@ reached there by any representation; where the standard comparison has to look
 at the bytes (equal words, words of one length) the element pointers are
 three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
+
+**Heap traces.**  Almost every request of these programs is below 512 bytes
+(of the allocations, 0.01 % reach 512 bytes in xml, 0.2 % in json, 0.8 % in
+hash, 2.3 % in sql, 6 % in cxx), so a recycle list serves every piece whose
+size was freed before, and every other piece is cut by first fit from the
+free-block list, walked from the lowest address.  A program that builds a
+large structure (the tree of a document, a parsed JSON value) asks mostly for
+new pieces, and the list then holds every small free block left at the end
+of each full block, which each walk passes (after the xml replay, with every
+piece given back, the pool still has 2 718 blocks and 1 430 free blocks).  Counted with perf on the xml
+replay, 65 % of the samples fall on reading the sizes of free blocks in that
+walk.  The written algorithm prescribes first fit in address order, not the
+walk; an index that finds the first fit without the walk is the way to meet
+these targets.  On the hash trace malloc itself is slow (in the first run,
+seven times mimalloc's time per operation), so kavPool's ratio to malloc says
+little there; against mimalloc it took 2.9 times as long.  The footprint
+follows from the algorithm: the pool's blocks came to 1.00 to 1.05 times the
+trace's peak of live rounded bytes, and 1.27 on sql (not examined further).
+Where the pool's blocks lie in the heap decides which free blocks touch and
+merge, so `amem` can differ a little from run to run.
 """
 
 
