@@ -208,10 +208,17 @@ struct Piece {
 };
 using PieceTable = std::map<addr_t, Piece>;
 
+// The table of one pool, and a node obtained before each allocation, so that
+// entering a piece needs no heap call once the pool has changed.
+struct PoolPieces {
+    PieceTable table;
+    PieceTable::node_type spare;
+};
+
 // Made once and never destroyed: pools outlive every static destructor.
-std::unordered_map<const kavPool*, PieceTable>& pieceTables()
+std::unordered_map<const kavPool*, PoolPieces>& pieceTables()
 {
-    static auto* tables = new std::unordered_map<const kavPool*, PieceTable>;
+    static auto* tables = new std::unordered_map<const kavPool*, PoolPieces>;
     return *tables;
 }
 #endif
@@ -272,6 +279,9 @@ constexpr unsigned int headerBytes = sizeof(addr_t) + sizeof(unsigned int);
 struct kavPool::Watch {
     static void created([[maybe_unused]] kavPool& pool)
     {
+#if KAVLIB_CHECKED
+        pieceTables()[&pool];
+#endif
 #if KAVLIB_VALGRIND
         if (underValgrind)
             VALGRIND_CREATE_MEMPOOL(&pool, 0, 0);
@@ -305,10 +315,32 @@ struct kavPool::Watch {
 
     // release(): every piece goes away at once; the pool is watched afresh,
     // as if just created.
-    static void releasing(kavPool& pool)
+    static void releasing([[maybe_unused]] kavPool& pool)
     {
-        destroyed(pool);
-        created(pool);
+#if KAVLIB_CHECKED
+        pieceTables().at(&pool).table.clear();
+#endif
+#if KAVLIB_VALGRIND
+        if (underValgrind) {
+            savedBits().erase(&pool);
+            VALGRIND_DESTROY_MEMPOOL(&pool);
+            VALGRIND_CREATE_MEMPOOL(&pool, 0, 0);
+        }
+#endif
+    }
+
+    // Before an allocation changes the pool: obtains what handOut() will
+    // need, so that a failing heap leaves the pool as it was.
+    static void prepare([[maybe_unused]] const kavPool& pool)
+    {
+#if KAVLIB_CHECKED
+        PoolPieces& pieces = pieceTables().at(&pool);
+        if (pieces.spare.empty()) {
+            PieceTable one;
+            one.emplace(0, Piece{0, false});
+            pieces.spare = one.extract(one.begin());
+        }
+#endif
     }
 
     // A block goes back to the heap as the heap gave it: clean.
@@ -327,7 +359,7 @@ struct kavPool::Watch {
     static void popping([[maybe_unused]] const kavPool& pool, [[maybe_unused]] unsigned int c)
     {
 #if KAVLIB_CHECKED
-        const PieceTable& table = pieceTables()[&pool];
+        const PieceTable& table = pieceTables().at(&pool).table;
         const auto isRecycled = [&](addr_t p) {
             const auto it = table.find(p);
             return it != table.end() && it->second.recycled && it->second.size == c * 8;
@@ -345,7 +377,8 @@ struct kavPool::Watch {
         if (size == 0)
             return; // nothing to use and nothing to give back
 #if KAVLIB_CHECKED
-        PieceTable& table = pieceTables()[&pool];
+        PoolPieces& pieces = pieceTables().at(&pool);
+        PieceTable& table = pieces.table;
         auto it = table.lower_bound(addr(piece));
         if (it != table.end() && it->first == addr(piece)) {
             // A recycled element handed out again (popping() checked it),
@@ -358,7 +391,9 @@ struct kavPool::Watch {
             const bool clearBelow =
                 it == table.begin() || std::prev(it)->first + std::prev(it)->second.size <= addr(piece);
             misuse(clearAbove && clearBelow, "piece overlaps no other", 308);
-            table.emplace_hint(it, addr(piece), Piece{r, false});
+            pieces.spare.key() = addr(piece);
+            pieces.spare.mapped() = Piece{r, false};
+            table.insert(it, std::move(pieces.spare));
         }
 #endif
 #if KAVPOOL_POISON
@@ -388,7 +423,7 @@ struct kavPool::Watch {
                          [[maybe_unused]] unsigned int r)
     {
 #if KAVLIB_CHECKED
-        PieceTable& table = pieceTables()[&pool];
+        PieceTable& table = pieceTables().at(&pool).table;
         const auto it = table.find(addr(piece));
         if (it == table.end()) {
             // A large piece that came back already lies in a free block.
@@ -491,8 +526,8 @@ kavPool::kavPool()
       _freeList(nullptr), _next(_pools), _num(_pools == nullptr ? 0 : _pools->_num + 1),
       _releaseFlag(true)
 {
+    Watch::created(*this); // first: it may need the heap, and fail
     _pools = this;
-    Watch::created(*this);
 }
 
 kavPool::~kavPool()
@@ -561,13 +596,23 @@ void kavPool::releaseAll()
 
 void kavPool::establish(unsigned int size)
 {
+    KAV_ASSERT(size <= maxSize, "size <= maxSize", "kavpool", 195);
     addblock(size);
 }
 
 void kavPool::addblock(unsigned int size)
 {
     const unsigned int n = roundSize(size < minBlock ? minBlock : size);
+    // Both the block and its record are obtained before anything changes: a
+    // heap that fails on either leaves the pool exactly as it was.
     void* block = ::operator new(n);
+    BlockRecord* record;
+    try {
+        record = new BlockRecord{_blockList, block, n};
+    } catch (...) {
+        ::operator delete(block);
+        throw;
+    }
     Watch::blockAdded(block, n);
 
     // Link the new block in by address, without merging.
@@ -583,7 +628,7 @@ void kavPool::addblock(unsigned int size)
     else
         setNext(prev, addr(block));
 
-    _blockList = new BlockRecord{_blockList, block, n};
+    _blockList = record;
     _amem += n;
     _fmem += n;
     Watch::changed(*this, true);
@@ -609,8 +654,10 @@ void kavPool::release()
 
 void* kavPool::allocWatched(unsigned int size)
 {
+    KAV_ASSERT(size <= maxSize, "size <= maxSize", "kavpool", 194);
     const unsigned int r = roundSize(size);
     const unsigned int c = r >> 3;
+    Watch::prepare(*this);
     void* piece;
     if (c < nclasses && _recycleList[c] != nullptr) {
         Watch::popping(*this, c);
@@ -619,7 +666,7 @@ void* kavPool::allocWatched(unsigned int size)
         _rmem -= r;
         Watch::changed(*this, false);
     } else {
-        piece = allocSlow(r);
+        piece = allocSlow(size);
     }
     Watch::handOut(*this, piece, size, r);
     return piece;
@@ -641,8 +688,11 @@ void kavPool::freeWatched(void* ptr, unsigned int size)
     freeLarge(ptr, r);
 }
 
-void* kavPool::allocSlow(unsigned int r)
+void* kavPool::allocSlow(unsigned int size)
 {
+    // Sizes above maxSize would round to 0 and reserve nothing.
+    KAV_ASSERT(size <= maxSize, "size <= maxSize", "kavpool", 194);
+    const unsigned int r = roundSize(size);
     for (;;) {
         if (_blockList == nullptr)
             establish(r);

@@ -81,6 +81,12 @@ public:
     kavPool(const kavPool&) = delete;
     kavPool& operator=(const kavPool&) = delete;
 
+    /// Largest size that alloc() and establish() accept: it rounds to a
+    /// multiple of 8 without wrapping.  Larger sizes stop with an assertion
+    /// report ("size <= maxSize", file "kavpool", line 194 from alloc, 195
+    /// from establish).
+    static constexpr unsigned int maxSize = 0xFFFFFFF8u;
+
     /// Adds one block of at least 8000 bytes (exactly `size` rounded up when
     /// it is 8000 or more).  alloc() calls it for the first request of a pool
     /// without blocks; a derived pool may prepare its first block differently.
@@ -99,7 +105,9 @@ public:
     virtual const char* className() const;
 
     /// A piece of at least `size` bytes (exactly the rounded size is
-    /// reserved), 8-byte aligned.  Its contents are not cleared.
+    /// reserved), 8-byte aligned.  Its contents are not cleared.  `size` must
+    /// not exceed maxSize.  When the global heap fails while a block is being
+    /// added, its exception propagates and the pool is exactly as it was.
     void* alloc(unsigned int size);
     /// Takes back a piece of this pool; `size` must round like the request.
     void free(void* ptr, unsigned int size);
@@ -141,7 +149,7 @@ private:
     void* allocWatched(unsigned int size);
     void freeWatched(void* ptr, unsigned int size);
 
-    void* allocSlow(unsigned int r);
+    void* allocSlow(unsigned int size);
     void* takeFree(unsigned int r);
     void freeLarge(void* ptr, unsigned int r);
     void addblock(unsigned int size);
@@ -229,7 +237,7 @@ inline void* kavPool::alloc(unsigned int size)
             return piece;
         }
     }
-    return allocSlow(r);
+    return allocSlow(size);
 #endif
 }
 
