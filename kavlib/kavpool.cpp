@@ -3,21 +3,17 @@
 // Free memory is kept in two shapes.  Pieces below 512 bytes that come back
 // wait on one of 64 LIFO recycle lists (handled inline in kavpool.h).
 // Everything else is a free block on a singly linked list in strictly
-// ascending address order.  A free block carries its header inside itself:
-//
-//   4-byte pointers: [next][size]          -- exactly the 8-byte rounding unit
-//   8-byte pointers: [next | 1]            -- a block of exactly 8 bytes
-//                    [next][size][...]     -- a block of 16 bytes or more
-//
-// With wider pointers an 8-byte free block has no room for its size, so the
-// low bit of its link word (always clear: blocks are 8-byte aligned) says
-// "this block is 8 bytes long".  No free block needs memory outside itself.
+// ascending address order, each with its header inside itself
+// (internal/poolblocks.h).
 //
 // Allocation takes the first free block that is large enough, in address
 // order, and leaves the rest of it (however small) as a free block in its
 // place.  A large piece that comes back is linked in by address and merged
 // with a neighbour that ends where it begins or begins where it ends.  Blocks
 // added by addblock() are linked in by address but never merged on insertion.
+// The free-block index (internal/poolindex.h) finds the first fit and the
+// neighbours without walking the list from its start; the list and its
+// headers stay the record of the free memory.
 //
 // Watched pools (see kavpool.h) take alloc() and free() out of line into
 // allocWatched() and freeWatched().  Every access that the pool makes to its
@@ -28,28 +24,16 @@
 // them its members are empty and compile to nothing.
 #include <kavlib/kavpool.h>
 
+#include <kavlib/internal/poolindex.h>
 #include <kavlib/library.h>
 
 #include <cstdint>
 #include <new>
 #include <ostream>
 
-// AddressSanitizer poisoning needs both: a library configured as an ASan
-// build (so that applications route alloc() and free() here) and this file
-// compiled with ASan.  If they disagree nothing is poisoned, which is safe.
-#if defined(__SANITIZE_ADDRESS__)
-#  define KAVPOOL_ASAN_COMPILED 1
-#elif defined(__has_feature)
-#  if __has_feature(address_sanitizer)
-#    define KAVPOOL_ASAN_COMPILED 1
-#  endif
-#endif
-#if KAVLIB_ASAN && defined(KAVPOOL_ASAN_COMPILED)
-#  define KAVPOOL_POISON 1
+#if KAVPOOL_POISON
 #  include <sanitizer/asan_interface.h>
 #  include <sanitizer/common_interface_defs.h>
-#else
-#  define KAVPOOL_POISON 0
 #endif
 
 #if KAVLIB_VALGRIND
@@ -65,138 +49,39 @@
 #  include <vector>
 #endif
 
-struct kavPool::BlockRecord {
-    BlockRecord* next;  ///< the next older block record
-    void* start;        ///< start of the block
-    unsigned int size;  ///< block size in bytes
-};
+using namespace kavpool;
+
+namespace kavpool {
+
+constexpr addr_t wordMask = ~addr_t(7);
+
+#if KAVPOOL_POISON
+void asanOpenWord(addr_t at) { ASAN_UNPOISON_MEMORY_REGION(ptr(at & wordMask), 8); }
+void asanCloseWord(addr_t at) { ASAN_POISON_MEMORY_REGION(ptr(at & wordMask), 8); }
+#endif
+
+#if KAVLIB_VALGRIND
+// Read when the first pool is made: are we under valgrind's memcheck?  Only
+// memcheck answers its own requests (with -1); other tools, callgrind for
+// one, leave them at 0 and see the plain pool.
+bool underMemcheck = false;
+
+void memcheckOpenWord(addr_t at) { (void)VALGRIND_MAKE_MEM_DEFINED(ptr(at & wordMask), 8); }
+void memcheckCloseWord(addr_t at) { (void)VALGRIND_MAKE_MEM_NOACCESS(ptr(at & wordMask), 8); }
+#endif
+
+} // namespace kavpool
 
 namespace {
 
-using addr_t = std::uintptr_t;
-
-addr_t addr(const void* p) { return reinterpret_cast<addr_t>(p); }
-void* ptr(addr_t a) { return reinterpret_cast<void*>(a); }
-
 #if KAVLIB_VALGRIND
-// Read once at load, before the main pool is made: are we under valgrind's
-// memcheck?  Only memcheck answers its own requests (with -1); other tools,
-// callgrind for one, leave them at 0 and see the plain pool.
 bool runningOnMemcheck()
 {
     char probe = 0;
     return RUNNING_ON_VALGRIND != 0 && static_cast<long>(VALGRIND_MAKE_MEM_DEFINED(&probe, 1)) == -1;
 }
-const bool underValgrind = runningOnMemcheck();
+const bool underValgrind = (underMemcheck = runningOnMemcheck());
 #endif
-
-// Opens the 8-byte word of free memory that holds `at` for one access by the
-// pool, and closes it again.  Free memory is 8-byte aligned and a multiple of
-// 8 long, so the word never reaches into a piece that is handed out.
-constexpr addr_t wordMask = ~addr_t(7);
-
-#if KAVLIB_VALGRIND
-// The client requests, out of line: the word accessors below stay small
-// enough to be inlined into the free-block code when valgrind is not there.
-[[gnu::noinline, gnu::cold]] void openWordForMemcheck(addr_t at)
-{
-    (void)VALGRIND_MAKE_MEM_DEFINED(ptr(at & wordMask), 8);
-}
-[[gnu::noinline, gnu::cold]] void closeWordForMemcheck(addr_t at)
-{
-    (void)VALGRIND_MAKE_MEM_NOACCESS(ptr(at & wordMask), 8);
-}
-#endif
-
-inline void openWord([[maybe_unused]] addr_t at)
-{
-#if KAVPOOL_POISON
-    ASAN_UNPOISON_MEMORY_REGION(ptr(at & wordMask), 8);
-#endif
-#if KAVLIB_VALGRIND
-    if (underValgrind)
-        openWordForMemcheck(at);
-#endif
-}
-
-inline void closeWord([[maybe_unused]] addr_t at)
-{
-#if KAVPOOL_POISON
-    ASAN_POISON_MEMORY_REGION(ptr(at & wordMask), 8);
-#endif
-#if KAVLIB_VALGRIND
-    if (underValgrind)
-        closeWordForMemcheck(at);
-#endif
-}
-
-addr_t loadWord(addr_t at)
-{
-    addr_t w;
-    openWord(at);
-    std::memcpy(&w, ptr(at), sizeof w);
-    closeWord(at);
-    return w;
-}
-void storeWord(addr_t at, addr_t w)
-{
-    openWord(at);
-    std::memcpy(ptr(at), &w, sizeof w);
-    closeWord(at);
-}
-
-unsigned int loadSize(addr_t at)
-{
-    unsigned int s;
-    openWord(at);
-    std::memcpy(&s, ptr(at), sizeof s);
-    closeWord(at);
-    return s;
-}
-void storeSize(addr_t at, unsigned int s)
-{
-    openWord(at);
-    std::memcpy(ptr(at), &s, sizeof s);
-    closeWord(at);
-}
-
-// The link of a recycled element, which lies in free memory too.
-void* readLink(const void* piece) { return ptr(loadWord(addr(piece))); }
-void writeLink(void* piece, void* link) { storeWord(addr(piece), addr(link)); }
-
-// The free-block header, in whichever layout the pointer width calls for.
-constexpr bool tagged = sizeof(void*) > 4;
-constexpr addr_t tinyBit = 1; // tagged layout: "exactly 8 bytes"
-
-addr_t nextOf(addr_t block)
-{
-    return tagged ? loadWord(block) & ~tinyBit : loadWord(block);
-}
-
-unsigned int sizeOf(addr_t block)
-{
-    if (tagged && (loadWord(block) & tinyBit) != 0)
-        return 8;
-    return loadSize(block + sizeof(addr_t));
-}
-
-void writeHeader(addr_t block, addr_t next, unsigned int size)
-{
-    if (tagged && size == 8) {
-        storeWord(block, next | tinyBit);
-        return;
-    }
-    storeWord(block, next);
-    storeSize(block + sizeof(addr_t), size);
-}
-
-void setNext(addr_t block, addr_t next)
-{
-    if (tagged)
-        storeWord(block, next | (loadWord(block) & tinyBit));
-    else
-        storeWord(block, next);
-}
 
 #if KAVLIB_CHECKED
 // The checked build's table of the pieces of each pool: every piece handed
@@ -466,6 +351,8 @@ struct kavPool::Watch {
     // construction: umem is derived from the other three.)
     static void changed([[maybe_unused]] const kavPool& pool, [[maybe_unused]] bool freeList)
     {
+        if (auditedPools && freeList)
+            Index::audit(pool);
 #if KAVLIB_CHECKED
         if (!freeList)
             return;
@@ -524,7 +411,7 @@ kavPool* kavPool::_mainPool = new kavPool;
 kavPool::kavPool()
     : _amem(0), _fmem(0), _rmem(0), _recycleList(), _blockList(nullptr),
       _freeList(nullptr), _next(_pools), _num(_pools == nullptr ? 0 : _pools->_num + 1),
-      _releaseFlag(true)
+      _releaseFlag(true), _root(nullptr), _hint(nullptr), _hintBelow(0), _predKnown(false), _pred(nullptr)
 {
     Watch::created(*this); // first: it may need the heap, and fail
     _pools = this;
@@ -608,7 +495,7 @@ void kavPool::addblock(unsigned int size)
     void* block = ::operator new(n);
     BlockRecord* record;
     try {
-        record = new BlockRecord{_blockList, block, n};
+        record = new BlockRecord{_blockList, block, n, n, addr(block), nullptr, nullptr, nullptr, n, 0};
     } catch (...) {
         ::operator delete(block);
         throw;
@@ -616,17 +503,13 @@ void kavPool::addblock(unsigned int size)
     Watch::blockAdded(block, n);
 
     // Link the new block in by address, without merging.
-    addr_t prev = 0;
-    addr_t cur = addr(_freeList);
-    while (cur != 0 && cur < addr(block)) {
-        prev = cur;
-        cur = nextOf(cur);
-    }
-    writeHeader(addr(block), cur, n);
-    if (prev == 0)
+    Index::insert(*this, record);
+    const addr_t left = Index::freeBelow(*this, record);
+    writeHeader(addr(block), left == 0 ? addr(_freeList) : nextOf(left), n);
+    if (left == 0)
         _freeList = block;
     else
-        setNext(prev, addr(block));
+        setNext(left, addr(block));
 
     _blockList = record;
     _amem += n;
@@ -648,6 +531,7 @@ void kavPool::release()
         head = nullptr;
     _rmem = _fmem = _amem = 0;
     _freeList = nullptr;
+    Index::clear(*this);
 }
 
 // ---- allocation ----------------------------------------------------------------
@@ -715,39 +599,72 @@ void* kavPool::allocSlow(unsigned int size)
 
 void* kavPool::takeFree(unsigned int r)
 {
+    // The lowest block with a free block of r bytes (every free block has 8
+    // or more, so a request of 0 bytes finds the lowest free block), then
+    // the first such free block in it.
+    BlockRecord* home = Index::firstFit(*this, r == 0 ? 8 : r);
+    if (home == nullptr)
+        return nullptr;
     addr_t prev = 0;
-    for (addr_t cur = addr(_freeList); cur != 0; prev = cur, cur = nextOf(cur)) {
-        const unsigned int size = sizeOf(cur);
-        if (size < r)
-            continue;
-        addr_t successor = nextOf(cur);
-        if (size > r) {
-            // The remainder, however small, takes the block's place.
-            writeHeader(cur + r, successor, size - r);
-            successor = cur + r;
-        }
-        if (prev == 0)
-            _freeList = ptr(successor);
-        else
-            setNext(prev, successor);
-        _fmem -= r;
-        Watch::changed(*this, true);
-        return ptr(cur);
+    addr_t cur = home->firstFree;
+    unsigned int size = sizeOf(cur);
+    while (size < r) {
+        prev = cur;
+        cur = nextOf(cur);
+        size = sizeOf(cur);
     }
-    return nullptr;
+    if (prev == 0)
+        prev = Index::freeBelow(*this, home);
+    if (auditedPools)
+        misuse(cur == Index::plainFit(*this, r), "index finds the first fit", 309);
+
+    const addr_t after = nextOf(cur);
+    const addr_t rest = size > r ? cur + r : 0;
+    if (rest != 0) // the remainder, however small, takes the block's place
+        writeHeader(rest, after, size - r);
+    if (prev == 0)
+        _freeList = ptr(rest != 0 ? rest : after);
+    else
+        setNext(prev, rest != 0 ? rest : after);
+    _fmem -= r;
+
+    // The index: the remainder may start in the next block when the free
+    // block ran on into it.
+    if (home->firstFree == cur) {
+        const addr_t first = rest != 0 ? rest : after;
+        home->firstFree = first != 0 && first < home->end() ? first : 0;
+    }
+    if (rest != 0 && rest >= home->end()) {
+        BlockRecord* next = Index::owner(*this, rest);
+        next->firstFree = rest;
+        if (next->maxFree < size - r) {
+            next->maxFree = size - r;
+            Index::grew(*this, next);
+        }
+    }
+    Index::touched(*this, cur);
+    if (rest != 0)
+        Index::touched(*this, rest);
+    if (size == home->maxFree)
+        Index::shrank(*this, home);
+    Watch::changed(*this, true);
+    return ptr(cur);
 }
 
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
     _fmem += r;
 
+    // The neighbours: the last free block that starts below the piece, in
+    // its own block or else below that block, and the one after it.
     const addr_t p = addr(piece);
+    BlockRecord* home = Index::owner(*this, p);
     addr_t left = 0;
-    addr_t right = addr(_freeList);
-    while (right != 0 && right <= p) {
-        left = right;
-        right = nextOf(right);
-    }
+    for (addr_t f = home->firstFree; f != 0 && f < p; f = nextOf(f))
+        left = f;
+    if (left == 0)
+        left = Index::freeBelow(*this, home);
+    const addr_t right = left == 0 ? addr(_freeList) : nextOf(left);
 
     writeHeader(p, right, r);
     addr_t merged = p;
@@ -759,9 +676,35 @@ void kavPool::freeLarge(void* piece, unsigned int r)
     } else {
         setNext(left, p);
     }
+    unsigned int rightSize = 0;
+    if (right != 0 && merged + sizeOf(merged) == right) {
+        rightSize = sizeOf(right);
+        writeHeader(merged, nextOf(right), sizeOf(merged) + rightSize);
+    }
 
-    if (right != 0 && merged + sizeOf(merged) == right)
-        writeHeader(merged, nextOf(right), sizeOf(merged) + sizeOf(right));
+    // The index: the merged block belongs where it starts; a right neighbour
+    // it absorbed may have been the first free block of the next block.
+    BlockRecord* mergedHome = merged == p ? home : Index::owner(*this, merged);
+    if (merged == p) {
+        if (home->firstFree == 0 || home->firstFree > p)
+            home->firstFree = p;
+        Index::touched(*this, p);
+    }
+    if (rightSize != 0) {
+        BlockRecord* rightHome = Index::owner(*this, right);
+        if (rightHome != mergedHome) {
+            const addr_t after = nextOf(merged);
+            rightHome->firstFree = after != 0 && after < rightHome->end() ? after : 0;
+            if (rightSize == rightHome->maxFree)
+                Index::shrank(*this, rightHome);
+        }
+        Index::touched(*this, right);
+    }
+    const unsigned int mergedSize = sizeOf(merged);
+    if (mergedSize > mergedHome->maxFree) {
+        mergedHome->maxFree = mergedSize;
+        Index::grew(*this, mergedHome);
+    }
     Watch::changed(*this, true);
 }
 

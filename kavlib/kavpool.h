@@ -142,7 +142,10 @@ public:
     static void printAll(std::ostream& os);
 
 private:
-    struct BlockRecord;
+public:
+    struct BlockRecord; // internal/poolblocks.h
+private:
+    struct Index;       // internal/poolindex.h
     struct Watch;
 
     // The watched paths of alloc() and free() (see "Watched pools" above).
@@ -209,6 +212,13 @@ private:
     kavPool* _next;                     ///< next (older) pool in the registry
     int _num;                           ///< pool number
     bool _releaseFlag;                  ///< may releaseAll() release this pool?
+    // The index of the free blocks (internal/poolindex.h); its nodes are the
+    // block records, so it takes no memory of its own.
+    BlockRecord* _root;                 ///< tree of the block records by address
+    BlockRecord* _hint;                 ///< block where the last first-fit search ended
+    unsigned int _hintBelow;            ///< no free block below _hint is larger
+    bool _predKnown;                    ///< _pred is up to date
+    void* _pred;                        ///< the last free block below _hint, if known
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool
