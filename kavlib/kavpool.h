@@ -143,20 +143,29 @@ public:
 
 private:
 public:
-    struct BlockRecord; // internal/poolblocks.h
+    // Internal parts of the pool, defined under kavlib/internal/ (not
+    // installed): nothing for applications to use.
+    struct BlockRecord;   // a block's record (poolblocks.h)
+    struct Index;         // the free-block index (poolindex.h)
+    struct Watch;         // the hooks of the memory checkers (poolwatch.h)
+    struct CheckedWatch;  // the checked build's watcher
+    struct AsanWatch;     // the AddressSanitizer watcher
+    struct MemcheckWatch; // the valgrind watcher
+
 private:
-    struct Index;       // internal/poolindex.h
-    struct Watch;
 
     // The watched paths of alloc() and free() (see "Watched pools" above).
     void* allocWatched(unsigned int size);
     void freeWatched(void* ptr, unsigned int size);
 
     void* allocSlow(unsigned int size);
+    void* popRecycled(unsigned int c);
     void* takeFree(unsigned int r);
     void freeLarge(void* ptr, unsigned int r);
     void addblock(unsigned int size);
+    void enlist();
     void unregister();
+    void changed(bool freeList) const;
 
     // Recycle-list links are stored in the first word of a piece; memcpy
     // keeps the accesses free of aliasing assumptions about what lived there.

@@ -11,9 +11,9 @@
 // low bit of its link word (always clear: blocks are 8-byte aligned) says
 // "this block is 8 bytes long".  No free block needs memory outside itself.
 //
-// Every access to a word of free memory goes through openWord()/closeWord(),
-// which the memory-checker builds use to open just that word (see
-// poolwatch.h).  Not installed: only the pool's own sources include it.
+// Every access to a word of free memory goes through Watch::openWord() and
+// closeWord(), which the memory-checker builds use to open just that 8-byte
+// word for the access (see poolwatch.h).  Not installed: only the pool's own sources include it.
 #ifndef KAVLIB_INTERNAL_POOLBLOCKS_H
 #define KAVLIB_INTERNAL_POOLBLOCKS_H
 
@@ -33,30 +33,30 @@ inline void* ptr(addr_t a) { return reinterpret_cast<void*>(a); }
 inline addr_t loadWord(addr_t at)
 {
     addr_t w;
-    openWord(at);
+    kavPool::Watch::openWord(at);
     std::memcpy(&w, ptr(at), sizeof w);
-    closeWord(at);
+    kavPool::Watch::closeWord(at);
     return w;
 }
 inline void storeWord(addr_t at, addr_t w)
 {
-    openWord(at);
+    kavPool::Watch::openWord(at);
     std::memcpy(ptr(at), &w, sizeof w);
-    closeWord(at);
+    kavPool::Watch::closeWord(at);
 }
 inline unsigned int loadSize(addr_t at)
 {
     unsigned int s;
-    openWord(at);
+    kavPool::Watch::openWord(at);
     std::memcpy(&s, ptr(at), sizeof s);
-    closeWord(at);
+    kavPool::Watch::closeWord(at);
     return s;
 }
 inline void storeSize(addr_t at, unsigned int s)
 {
-    openWord(at);
+    kavPool::Watch::openWord(at);
     std::memcpy(ptr(at), &s, sizeof s);
-    closeWord(at);
+    kavPool::Watch::closeWord(at);
 }
 
 // The link of a recycled element, which lies in free memory too.
