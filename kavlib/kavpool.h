@@ -81,6 +81,12 @@ public:
     kavPool(const kavPool&) = delete;
     kavPool& operator=(const kavPool&) = delete;
 
+    /// Largest size that alloc() and establish() accept: it rounds to a
+    /// multiple of 8 without wrapping.  Larger sizes stop with an assertion
+    /// report ("size <= maxSize", file "kavpool", line 194 from alloc, 195
+    /// from establish).
+    static constexpr unsigned int maxSize = 0xFFFFFFF8u;
+
     /// Adds one block of at least 8000 bytes (exactly `size` rounded up when
     /// it is 8000 or more).  alloc() calls it for the first request of a pool
     /// without blocks; a derived pool may prepare its first block differently.
@@ -99,7 +105,9 @@ public:
     virtual const char* className() const;
 
     /// A piece of at least `size` bytes (exactly the rounded size is
-    /// reserved), 8-byte aligned.  Its contents are not cleared.
+    /// reserved), 8-byte aligned.  Its contents are not cleared.  `size` must
+    /// not exceed maxSize.  When the global heap fails while a block is being
+    /// added, its exception propagates and the pool is exactly as it was.
     void* alloc(unsigned int size);
     /// Takes back a piece of this pool; `size` must round like the request.
     void free(void* ptr, unsigned int size);
@@ -134,18 +142,30 @@ public:
     static void printAll(std::ostream& os);
 
 private:
-    struct BlockRecord;
-    struct Watch;
+public:
+    // Internal parts of the pool, defined under kavlib/internal/ (not
+    // installed): nothing for applications to use.
+    struct BlockRecord;   // a block's record (poolblocks.h)
+    struct Index;         // the free-block index (poolindex.h)
+    struct Watch;         // the hooks of the memory checkers (poolwatch.h)
+    struct CheckedWatch;  // the checked build's watcher
+    struct AsanWatch;     // the AddressSanitizer watcher
+    struct MemcheckWatch; // the valgrind watcher
+
+private:
 
     // The watched paths of alloc() and free() (see "Watched pools" above).
     void* allocWatched(unsigned int size);
     void freeWatched(void* ptr, unsigned int size);
 
-    void* allocSlow(unsigned int r);
+    void* allocSlow(unsigned int size);
+    void* popRecycled(unsigned int c);
     void* takeFree(unsigned int r);
     void freeLarge(void* ptr, unsigned int r);
     void addblock(unsigned int size);
+    void enlist();
     void unregister();
+    void changed(bool freeList) const;
 
     // Recycle-list links are stored in the first word of a piece; memcpy
     // keeps the accesses free of aliasing assumptions about what lived there.
@@ -201,6 +221,13 @@ private:
     kavPool* _next;                     ///< next (older) pool in the registry
     int _num;                           ///< pool number
     bool _releaseFlag;                  ///< may releaseAll() release this pool?
+    // The index of the free blocks (internal/poolindex.h); its nodes are the
+    // block records, so it takes no memory of its own.
+    BlockRecord* _root;                 ///< tree of the block records by address
+    BlockRecord* _hint;                 ///< block where the last first-fit search ended
+    unsigned int _hintBelow;            ///< no free block below _hint is larger
+    bool _predKnown;                    ///< _pred is up to date
+    void* _pred;                        ///< the last free block below _hint, if known
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool
@@ -229,7 +256,7 @@ inline void* kavPool::alloc(unsigned int size)
             return piece;
         }
     }
-    return allocSlow(r);
+    return allocSlow(size);
 #endif
 }
 

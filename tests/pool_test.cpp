@@ -148,12 +148,18 @@ TEST_F(kavLibTest, EstablishesAndReleasesBlocks)
     EXPECT_EQ(d.asked, 16u);
 }
 
-TEST_F(kavPoolDeathTest, RejectsANullPieceAndAZeroSize)
+TEST_F(kavPoolDeathTest, RejectsANullPieceAZeroSizeAndSizesThatWrap)
 {
     kavPool p;
     void* a = p.alloc(8);
     EXPECT_DEATH(p.free(nullptr, 8), assertionReport("ptr", "kavpool", 192));
     EXPECT_DEATH(p.free(a, 0), assertionReport("size", "kavpool", 193));
+    // Sizes that would round past 2^32 to 0 and reserve nothing.
+    for (unsigned int size : {0xFFFFFFF9u, 0xFFFFFFFFu}) {
+        EXPECT_DEATH(p.alloc(size), assertionReport("size <= maxSize", "kavpool", 194));
+        EXPECT_DEATH(kavPool().alloc(size), assertionReport("size <= maxSize", "kavpool", 194));
+        EXPECT_DEATH(p.establish(size), assertionReport("size <= maxSize", "kavpool", 195));
+    }
 }
 
 // The main pool is number 0; a new pool takes the number of the newest live

@@ -1,0 +1,122 @@
+// kavlib internal: the memory layout of a pool's blocks and free blocks.
+//
+// A free block carries its header inside itself, in whichever layout the
+// pointer width calls for:
+//
+//   4-byte pointers: [next][size]          -- exactly the 8-byte rounding unit
+//   8-byte pointers: [next | 1]            -- a block of exactly 8 bytes
+//                    [next][size][...]     -- a block of 16 bytes or more
+//
+// With wider pointers an 8-byte free block has no room for its size, so the
+// low bit of its link word (always clear: blocks are 8-byte aligned) says
+// "this block is 8 bytes long".  No free block needs memory outside itself.
+//
+// Every access to a word of free memory goes through Watch::openWord() and
+// closeWord(), which the memory-checker builds use to open just that 8-byte
+// word for the access (see poolwatch.h).  Not installed: only the pool's own sources include it.
+#ifndef KAVLIB_INTERNAL_POOLBLOCKS_H
+#define KAVLIB_INTERNAL_POOLBLOCKS_H
+
+#include <kavlib/kavpool.h>
+#include <kavlib/internal/poolwatch.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace kavpool {
+
+using addr_t = std::uintptr_t;
+
+inline addr_t addr(const void* p) { return reinterpret_cast<addr_t>(p); }
+inline void* ptr(addr_t a) { return reinterpret_cast<void*>(a); }
+
+inline addr_t loadWord(addr_t at)
+{
+    addr_t w;
+    kavPool::Watch::openWord(at);
+    std::memcpy(&w, ptr(at), sizeof w);
+    kavPool::Watch::closeWord(at);
+    return w;
+}
+inline void storeWord(addr_t at, addr_t w)
+{
+    kavPool::Watch::openWord(at);
+    std::memcpy(ptr(at), &w, sizeof w);
+    kavPool::Watch::closeWord(at);
+}
+inline unsigned int loadSize(addr_t at)
+{
+    unsigned int s;
+    kavPool::Watch::openWord(at);
+    std::memcpy(&s, ptr(at), sizeof s);
+    kavPool::Watch::closeWord(at);
+    return s;
+}
+inline void storeSize(addr_t at, unsigned int s)
+{
+    kavPool::Watch::openWord(at);
+    std::memcpy(ptr(at), &s, sizeof s);
+    kavPool::Watch::closeWord(at);
+}
+
+// The link of a recycled element, which lies in free memory too.
+inline void* readLink(const void* piece) { return ptr(loadWord(addr(piece))); }
+inline void writeLink(void* piece, void* link) { storeWord(addr(piece), addr(link)); }
+
+constexpr bool tagged = sizeof(void*) > 4;
+constexpr addr_t tinyBit = 1; // tagged layout: "exactly 8 bytes"
+
+/// The next free block (the one at the next higher address), 0 at the end.
+inline addr_t nextOf(addr_t block) { return tagged ? loadWord(block) & ~tinyBit : loadWord(block); }
+
+/// The size of a free block.
+inline unsigned int sizeOf(addr_t block)
+{
+    if (tagged && (loadWord(block) & tinyBit) != 0)
+        return 8;
+    return loadSize(block + sizeof(addr_t));
+}
+
+/// Writes the whole header of a free block.
+inline void writeHeader(addr_t block, addr_t next, unsigned int size)
+{
+    if (tagged && size == 8) {
+        storeWord(block, next | tinyBit);
+        return;
+    }
+    storeWord(block, next);
+    storeSize(block + sizeof(addr_t), size);
+}
+
+/// Changes only the link of a free block.
+inline void setNext(addr_t block, addr_t next)
+{
+    if (tagged)
+        storeWord(block, next | (loadWord(block) & tinyBit));
+    else
+        storeWord(block, next);
+}
+
+} // namespace kavpool
+
+// One record per block, obtained from the heap with its block.  The first
+// three fields are the written record (the chain, newest first, that
+// ablocks(), release() and the report walk); the rest place the record in the
+// pool's index of free memory (poolindex.h).
+struct kavPool::BlockRecord {
+    BlockRecord* next;             ///< the next older block record
+    void* start;                   ///< start of the block
+    unsigned int size;             ///< block size in bytes
+    unsigned int maxFree;          ///< largest free block starting in this block, 0 if none
+    kavpool::addr_t firstFree;     ///< lowest free block starting in this block, 0 if none
+    BlockRecord* left;             ///< subtree of the blocks at lower addresses
+    BlockRecord* right;            ///< subtree of the blocks at higher addresses
+    BlockRecord* parent;           ///< null at the root
+    unsigned int subMax;           ///< largest maxFree in this subtree
+    unsigned int priority;         ///< tree priority, above every child's
+
+    kavpool::addr_t begin() const { return kavpool::addr(start); }
+    kavpool::addr_t end() const { return kavpool::addr(start) + size; }
+};
+
+#endif

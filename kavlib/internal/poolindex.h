@@ -1,0 +1,55 @@
+// kavlib internal: the index that finds first fits and neighbours in a pool.
+//
+// The free-block list in address order is the record of a pool's free memory
+// (fblocks() and the report walk it), but walking it from the lowest address
+// costs time linear in the number of free blocks.  The index answers the
+// same questions in time logarithmic in the number of blocks:
+//
+//  * Each free block belongs to the block in which it starts (merging looks
+//    at addresses only, so it may run on into a neighbouring block placed
+//    right after).  A block record knows the lowest free block that starts
+//    in it and the size of the largest one.
+//  * The block records form a treap by address whose nodes also know the
+//    largest free block in their subtree.  A first-fit search goes straight
+//    to the lowest block that holds a large enough free block and walks only
+//    that block's free blocks.
+//  * The answer of the last search (a block, and a bound on every free block
+//    below it) serves the common growth pattern at once: requests met from
+//    the newest block while every lower block is too full.
+//
+// The index lives in the block records: it makes no heap call of its own.
+#ifndef KAVLIB_INTERNAL_POOLINDEX_H
+#define KAVLIB_INTERNAL_POOLINDEX_H
+
+#include <kavlib/internal/poolblocks.h>
+
+struct kavPool::Index {
+    using addr_t = kavpool::addr_t;
+
+    /// Empties the index (release()).
+    static void clear(kavPool& pool);
+    /// Enters a new block record whose whole block is one free block.
+    static void insert(kavPool& pool, BlockRecord* record);
+    /// The record of the block that holds address `a`.
+    static BlockRecord* owner(kavPool& pool, addr_t a);
+    /// The lowest block holding a free block of at least `need` (> 0) bytes.
+    static BlockRecord* firstFit(kavPool& pool, unsigned int need);
+    /// The free block just below `record`'s block (the last one that starts
+    /// below it), 0 when there is none.
+    static addr_t freeBelow(kavPool& pool, BlockRecord* record);
+    /// The record's maxFree has changed: bring the tree up to date.
+    static void grew(kavPool& pool, BlockRecord* record);
+    /// A free block that started in `record` is gone or has shrunk: find the
+    /// record's largest free block again and bring the tree up to date.
+    static void shrank(kavPool& pool, BlockRecord* record);
+    /// A free block was made or taken away at `a` (the last one below the
+    /// remembered block may have changed).
+    static void touched(kavPool& pool, addr_t a);
+    /// The first fit for r bytes by a plain walk of the list (audits).
+    static addr_t plainFit(const kavPool& pool, unsigned int r);
+    /// Checks every record, the tree and the remembered search against the
+    /// free-block list (audited builds); stops with an assertion report.
+    static void audit(const kavPool& pool);
+};
+
+#endif

@@ -1,0 +1,142 @@
+// kavlib: the checked build's watcher of the pools (KAVLIB_CHECKED).
+//
+// A table of the pieces of each pool, by address: every piece handed out and
+// every recycled element.  Large pieces that come back leave the table; their
+// memory is a free block again.  Every piece given back is looked up, every
+// piece handed out must overlap no other, and the free-block list is checked
+// after every change.  The reports are listed in internal/poolwatch.h.
+#include <kavlib/internal/poolblocks.h>
+
+#include <iterator>
+#include <map>
+#include <unordered_map>
+
+using kavpool::addr;
+using kavpool::addr_t;
+using kavpool::misuse;
+
+namespace {
+
+struct Piece {
+    unsigned int size; ///< rounded size
+    bool recycled;     ///< waiting on a recycle list
+};
+using PieceTable = std::map<addr_t, Piece>;
+
+// The table of one pool, and a node obtained before each allocation, so that
+// entering a piece needs no heap call once the pool has changed.
+struct PoolPieces {
+    PieceTable table;
+    PieceTable::node_type spare;
+};
+
+// Made once and never destroyed: pools outlive every static destructor.
+std::unordered_map<const kavPool*, PoolPieces>& pieceTables()
+{
+    static auto* tables = new std::unordered_map<const kavPool*, PoolPieces>;
+    return *tables;
+}
+
+} // namespace
+
+void kavPool::CheckedWatch::created(kavPool& pool) { pieceTables()[&pool]; }
+
+void kavPool::CheckedWatch::destroyed(kavPool& pool) { pieceTables().erase(&pool); }
+
+void kavPool::CheckedWatch::releasing(kavPool& pool) { pieceTables().at(&pool).table.clear(); }
+
+void kavPool::CheckedWatch::prepare(const kavPool& pool)
+{
+    PoolPieces& pieces = pieceTables().at(&pool);
+    if (pieces.spare.empty()) {
+        PieceTable one;
+        one.emplace(0, Piece{0, false});
+        pieces.spare = one.extract(one.begin());
+    }
+}
+
+void kavPool::CheckedWatch::popping(const kavPool& pool, unsigned int c)
+{
+    const PieceTable& table = pieceTables().at(&pool).table;
+    const auto isRecycled = [&](addr_t p) {
+        const auto it = table.find(p);
+        return it != table.end() && it->second.recycled && it->second.size == c * 8;
+    };
+    const addr_t head = addr(pool._recycleList[c]);
+    const addr_t link = kavpool::loadWord(head);
+    misuse(isRecycled(head) && (link == 0 || isRecycled(link)), "recycled element intact", 306);
+}
+
+void kavPool::CheckedWatch::handOut(kavPool& pool, void* piece, unsigned int r)
+{
+    PoolPieces& pieces = pieceTables().at(&pool);
+    PieceTable& table = pieces.table;
+    auto it = table.lower_bound(addr(piece));
+    if (it != table.end() && it->first == addr(piece)) {
+        // A recycled element handed out again (popping() checked it), never
+        // a piece that is still in use.
+        misuse(it->second.recycled, "piece overlaps no other", 308);
+        it->second.recycled = false;
+        return;
+    }
+    // Cut from a free block: it must not reach into any other piece.
+    const bool clearAbove = it == table.end() || it->first >= addr(piece) + r;
+    const bool clearBelow = it == table.begin() || std::prev(it)->first + std::prev(it)->second.size <= addr(piece);
+    misuse(clearAbove && clearBelow, "piece overlaps no other", 308);
+    pieces.spare.key() = addr(piece);
+    pieces.spare.mapped() = Piece{r, false};
+    table.insert(it, std::move(pieces.spare));
+}
+
+void kavPool::CheckedWatch::takeBack(kavPool& pool, void* piece, unsigned int r)
+{
+    PieceTable& table = pieceTables().at(&pool).table;
+    const auto it = table.find(addr(piece));
+    if (it == table.end()) {
+        // A large piece that came back already lies in a free block.
+        misuse(!inFreeBlock(pool, addr(piece)), "ptr not freed twice", 301);
+        misuse(false, "ptr comes from this pool", 303);
+    }
+    misuse(!it->second.recycled, "ptr not freed twice", 301);
+    misuse(it->second.size == r, "size rounds as allocated", 302);
+    if (r < recycleLimit)
+        it->second.recycled = true;
+    else
+        table.erase(it);
+}
+
+// The free-block list: its order, and its sizes against fmem.  (amem = fmem +
+// rmem + umem holds by construction: umem is derived from the other three.)
+void kavPool::CheckedWatch::changed(const kavPool& pool)
+{
+    unsigned int total = 0;
+    addr_t prevEnd = 0;
+    for (addr_t b = addr(pool._freeList); b != 0; b = kavpool::nextOf(b)) {
+        misuse(b >= prevEnd, "free blocks in ascending order", 304);
+        misuse(b != prevEnd || blockStart(pool, b), "free blocks do not touch", 305);
+        const unsigned int size = kavpool::sizeOf(b);
+        total += size;
+        prevEnd = b + size;
+    }
+    misuse(total == pool._fmem, "pool counters add up", 307);
+}
+
+// Does `p` lie inside one of the pool's free blocks?
+bool kavPool::CheckedWatch::inFreeBlock(const kavPool& pool, addr_t p)
+{
+    for (addr_t b = addr(pool._freeList); b != 0 && b <= p; b = kavpool::nextOf(b))
+        if (p < b + kavpool::sizeOf(b))
+            return true;
+    return false;
+}
+
+// Does one of the pool's blocks start at `p`?  Two free blocks may touch
+// there: the heap can place blocks side by side and addblock() does not
+// merge.
+bool kavPool::CheckedWatch::blockStart(const kavPool& pool, addr_t p)
+{
+    for (const BlockRecord* b = pool._blockList; b != nullptr; b = b->next)
+        if (addr(b->start) == p)
+            return true;
+    return false;
+}
