@@ -14,5 +14,6 @@
 #include <kavlib/kavhash.h>
 #include <kavlib/kavstr.h>
 #include <kavlib/namedobject.h>
+#include <kavlib/kavview.h>
 
 #endif

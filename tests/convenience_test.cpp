@@ -215,3 +215,55 @@ TEST_F(kavInitTest, EqualityOverIsEqualAndOverTexts)
     EXPECT_TRUE(*s1.elem() == "word" && "wore" != *s1.elem());
     EXPECT_EQ(kavStringTbl::table()->count(), interned);
 }
+
+// A class of the application's, with its class-name constant declared extern
+// and defined once, as every class-name constant must be.
+extern const char* const townClass;
+const char* const townClass = "town";
+class town : public kavNamedObj {
+public:
+    town(const kavString& name, int people) : kavNamedObj(name), _people(people) {}
+    int people() const { return _people; }
+    bool isA(const char* name) const override { return name == townClass || kavNamedObj::isA(name); }
+    const char* className() const override { return townClass; }
+
+private:
+    int _people;
+};
+KAVLIB_CLASS_OF(town, townClass);
+
+#if __cplusplus >= 202002L
+static_assert(std::forward_iterator<kavView<town>::iterator> && std::ranges::forward_range<kavView<town>>);
+#endif
+
+// kavCast checks the class with isA (bases included) and kavView reads every
+// element through it; an object of another class stops the program with a
+// report that names both classes.
+TEST_F(kavInitTest, TypedAccessChecksTheClass)
+{
+    town bath(kavString("Bath"), 38000), lyme(kavString("Lyme"), 1400);
+    kavObject stranger; // outlives the list that holds it
+    kavSList towns;
+    addAll(towns, {&lyme, &bath});
+    int people = 0;
+    std::string names;
+    for (town& t : kavView<town>(towns)) {
+        people += t.people();
+        names += t.name();
+    }
+    EXPECT_EQ(people, 39400);
+    EXPECT_EQ(names, "BathLyme");
+    kavView<town> view(towns);
+    EXPECT_EQ(std::find_if(view.begin(), view.end(), [](const town& t) { return t.people() < 2000; })->people(), 1400);
+
+    kavObject& found = *towns.find(kavString("Lyme"));
+    const kavObject& constFound = found;
+    EXPECT_EQ(&kavCast<town>(found), &lyme);
+    EXPECT_EQ(&kavCast<kavNamedObj>(constFound), &lyme);
+    EXPECT_EQ(kavCast<kavContainer>(static_cast<kavObject*>(&towns)), &towns);
+    EXPECT_EQ(kavCast<town>(towns.find(kavString("Wells"))), nullptr);
+    EXPECT_DEATH(kavCast<kavList>(towns), assertionReport("kavCast<kavList> of a kavSList", "kavview", 30));
+    towns.add(stranger);
+    EXPECT_DEATH(for (town& t : kavView<town>(towns)) people += t.people(),
+                 assertionReport("kavCast<town> of a kavObject", "kavview", 30));
+}
