@@ -267,3 +267,27 @@ TEST_F(kavInitTest, TypedAccessChecksTheClass)
     EXPECT_DEATH(for (town& t : kavView<town>(towns)) people += t.people(),
                  assertionReport("kavCast<town> of a kavObject", "kavview", 30));
 }
+
+// Strings order by text, byte by byte as strcmp does, never by the address
+// of their texts; strings of equal text from two tables are equivalent but
+// not equal.  view() is the text.
+TEST_F(kavInitTest, StringsOrderByText)
+{
+    kavString zz("zz"), aa("aa"), empty(nullptr), accented("\xe9t\xe9"); // zz's text lies lower
+    EXPECT_TRUE(aa.view() == "aa" && empty.view().empty() && accented.view().size() == 3);
+    EXPECT_TRUE(aa < zz && zz > aa && aa <= aa && zz >= aa && !(zz < aa) && !(aa > zz) && empty < aa);
+    EXPECT_TRUE(zz < accented); // bytes are unsigned, as for strcmp and objcmp
+    std::vector<kavString> sorted{zz, accented, aa, empty};
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_TRUE(sorted[0] == empty && sorted[1] == aa && sorted[2] == zz && sorted[3] == accented);
+    kavLib::tempInit(nullptr);
+    {
+        kavString scratch("aa");
+        EXPECT_TRUE(!(scratch < aa) && !(aa < scratch) && scratch <= aa && aa >= scratch && scratch != aa);
+#if __cplusplus >= 202002L
+        static_assert(std::is_same_v<decltype(aa <=> zz), std::weak_ordering>);
+        EXPECT_TRUE((aa <=> scratch) == 0 && (aa <=> zz) < 0 && (accented <=> zz) > 0);
+#endif
+    }
+    kavLib::tempReset();
+}
