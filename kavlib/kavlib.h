@@ -15,5 +15,6 @@
 #include <kavlib/kavstr.h>
 #include <kavlib/namedobject.h>
 #include <kavlib/kavview.h>
+#include <kavlib/kavresource.h>
 
 #endif
