@@ -32,8 +32,9 @@
 #include <new>
 #include <utility>
 
-/// The chain node through which a container holds one element.
-class KAVLIB_API kavLinkObj {
+/// The chain node through which a container holds one element.  Final: it
+/// has virtual functions and no virtual destructor, so nothing derives from it.
+class KAVLIB_API kavLinkObj final {
 public:
     /// Refers to obj and takes a use-count reference on it.
     explicit kavLinkObj(kavObject& obj) : _next(nullptr), _obj(obj) { obj.up(); }
@@ -390,8 +391,9 @@ inline kavRangeIter kavContainer::end() const
     return kavRangeIter();
 }
 
-/// Owns one iterator and deletes it at the end of its scope.
-class KAVLIB_API kavIterPtr {
+/// Owns one iterator and deletes it at the end of its scope.  Final: it has
+/// virtual functions and no virtual destructor, so nothing derives from it.
+class KAVLIB_API kavIterPtr final {
 public:
     /// Owns `it`.
     kavIterPtr(kavIterator* it) : _iter(it) {}
