@@ -101,3 +101,47 @@ const char* kavIterPtr::className() const
 {
     return kavIterPtrClass;
 }
+
+// ---- kavIterator, kavRangeIter ----------------------------------------------------
+
+bool kavIterator::chainPos(kavChainPos&) const
+{
+    return false;
+}
+
+kavRangeIter::kavRangeIter(const kavContainer* c)
+{
+    kavIterator* it = c->newIterator();
+    if (it->chainPos(_pos)) {
+        delete it;
+        return;
+    }
+    _walk = it;
+    _owner = c;
+    if (_walk->done())
+        dropWalk();
+}
+
+void kavRangeIter::replay(const kavRangeIter& other)
+{
+    _owner = other._owner;
+    _walk = _owner->newIterator();
+    for (_steps = 0; _steps < other._steps; ++_steps)
+        _walk->next();
+}
+
+void kavRangeIter::stepWalk()
+{
+    _walk->next();
+    ++_steps;
+    if (_walk->done())
+        dropWalk();
+}
+
+void kavRangeIter::dropWalk() noexcept
+{
+    delete _walk;
+    _walk = nullptr;
+    _owner = nullptr;
+    _steps = 0;
+}

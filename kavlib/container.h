@@ -24,13 +24,17 @@
 #define KAVLIB_CONTAINER_H
 
 #include <kavlib/export.h>
+#include <kavlib/kavassert.h>
 #include <kavlib/object.h>
 
 #include <cstddef>
+#include <iterator>
 #include <new>
+#include <utility>
 
-/// The chain node through which a container holds one element.
-class KAVLIB_API kavLinkObj {
+/// The chain node through which a container holds one element.  Final: it
+/// has virtual functions and no virtual destructor, so nothing derives from it.
+class KAVLIB_API kavLinkObj final {
 public:
     /// Refers to obj and takes a use-count reference on it.
     explicit kavLinkObj(kavObject& obj) : _next(nullptr), _obj(obj) { obj.up(); }
@@ -78,7 +82,7 @@ private:
 
 class kavIterator;
 class kavRangeIter;
-struct kavRangeEnd;
+struct kavChainPos;
 
 /// The abstract container: count, generic find, the nested dump.
 class KAVLIB_API kavContainer : public kavObject {
@@ -113,14 +117,13 @@ public:
     /// Takes out every element.
     virtual void removeAll() = 0;
 
-    /// Range-for support: `for (kavObject& o : container)` walks the
-    /// elements in the container's own iteration order.  begin() makes one
-    /// iterator with newIterator(); the walk deletes it when it ends, also
-    /// on break or return.  The rules of the container's iterator apply: do
-    /// not remove the element the walk stands on.
+    /// The standard iteration: `for (kavObject& o : container)`, the standard
+    /// algorithms and std::ranges walk the elements in the container's own
+    /// iteration order.  The rules of the container's iterator apply: do not
+    /// take out the element a walk stands on (removeIf does that safely).
     kavRangeIter begin() const;
-    /// The end marker of a range-for walk.
-    kavRangeEnd end() const;
+    /// The end of every walk.
+    kavRangeIter end() const;
 
 protected:
     /// True for kavContainerClass, else kavObject::isA.  (Protected here;
@@ -160,6 +163,30 @@ protected:
         kavLinkObj::release(link);
         return true;
     }
+    /// Takes out of the chain at `head` every link whose element satisfies
+    /// `pred`, each unlinked before it is released, lowering `count` as it
+    /// goes; returns how many went and sets `last` to the last link kept
+    /// (null when none is).
+    template <class Pred>
+    static int chainRemoveIf(kavLinkObj** head, Pred& pred, int& count, kavLinkObj*& last)
+    {
+        int removed = 0;
+        last = nullptr;
+        kavLinkObj** field = head;
+        while (*field != nullptr) {
+            kavLinkObj* link = *field;
+            if (pred(link->getObj())) {
+                *field = link->_next;
+                --count;
+                ++removed;
+                kavLinkObj::release(link);
+            } else {
+                last = link;
+                field = &link->_next;
+            }
+        }
+        return removed;
+    }
     /// Releases every link of the chain at `head`, in chain order.
     static void chainRelease(kavLinkObj*& head)
     {
@@ -184,6 +211,9 @@ public:
     virtual void next() = 0;
     /// Stands again on the first element.
     virtual void reset() = 0;
+    /// Tells where the iterator stands in links, for kavRangeIter; false (the
+    /// default) when it cannot, and the walk then goes through get() and next().
+    virtual bool chainPos(kavChainPos& pos) const;
 
     /// True for kavIteratorClass, else kavObject::isA.
     bool isA(const char* name) const override;
@@ -211,72 +241,159 @@ protected:
     kavIterator() = default;
 };
 
-/// The end marker of a range-for walk: a walk is at the end when its
-/// iterator is done.
-struct kavRangeEnd {};
+/// Where a library iterator stands, told in links: what a kavRangeIter copies
+/// so that it can walk on its own.  A chain container leaves `chains` null; a
+/// hash container gives its chain array, the chain of `link` and the number
+/// of chains.
+struct kavChainPos {
+    const kavLinkObj* link = nullptr;         ///< the current link, null when done
+    kavLinkObj* const* chains = nullptr;      ///< chain heads (hash containers), else null
+    unsigned int index = 0;                   ///< chain of `link` (hash containers)
+    unsigned int nchains = 0;                 ///< number of chains (hash containers)
+};
 
-/// The begin iterator of a range-for walk over a container.  It owns the
-/// library iterator that newIterator() made and deletes it when it goes, like
-/// kavIterPtr; it can be moved but not copied, so exactly one owner deletes
-/// the iterator.  A moved-from kavRangeIter may only be destroyed or assigned.
+/// The standard iterator of every container: a forward iterator over the
+/// elements, in the container's own iteration order, yielding kavObject&.
+/// begin() and end() give this one type, so range-for, the standard
+/// algorithms and std::ranges work.  It is a plain copyable position (a
+/// link, and for a hash container its chain); it allocates nothing and owns
+/// nothing.  Like every iterator it is valid while its container lives and
+/// the link it stands on is still held: to take elements out while walking,
+/// use the container's removeIf.
+///
+/// A container whose own iterator does not tell its position in links (one
+/// written outside the library) is walked through its newIterator(); a copy
+/// of such a position makes a new iterator and replays the steps.
 class kavRangeIter {
 public:
+    using iterator_category = std::forward_iterator_tag;
     using value_type = kavObject;
     using reference = kavObject&;
     using pointer = kavObject*;
     using difference_type = std::ptrdiff_t;
 
-    /// Owns `it` (not null).
-    explicit kavRangeIter(kavIterator* it) noexcept : _iter(it) {}
-    kavRangeIter(kavRangeIter&& other) noexcept : _iter(other._iter) { other._iter = nullptr; }
-    kavRangeIter& operator=(kavRangeIter&& other) noexcept
+    /// The end of every walk.
+    kavRangeIter() noexcept = default;
+    /// Stands where `pos` says.
+    explicit kavRangeIter(const kavChainPos& pos) noexcept : _pos(pos) {}
+    /// Walks `c` through its newIterator(), standing at its start.
+    KAVLIB_API explicit kavRangeIter(const kavContainer* c);
+    /// The same position, walked on independently.
+    kavRangeIter(const kavRangeIter& other) : _pos(other._pos)
+    {
+        if (other._walk != nullptr)
+            replay(other);
+    }
+    kavRangeIter& operator=(const kavRangeIter& other)
     {
         if (this != &other) {
-            delete _iter;
-            _iter = other._iter;
-            other._iter = nullptr;
+            kavRangeIter copy(other);
+            swap(copy);
         }
         return *this;
     }
-    kavRangeIter(const kavRangeIter&) = delete;
-    kavRangeIter& operator=(const kavRangeIter&) = delete;
-    /// Deletes the owned iterator (back into the container's pool).
-    ~kavRangeIter() { delete _iter; }
-
-    /// The current element; the walk must not be at its end.
-    kavObject& operator*() const { return _iter->get(); }
-    /// The current element's address; the walk must not be at its end.
-    kavObject* operator->() const { return &_iter->get(); }
-    /// Steps to the following element; the walk must not be at its end.
-    kavRangeIter& operator++()
+    kavRangeIter(kavRangeIter&& other) noexcept { swap(other); }
+    kavRangeIter& operator=(kavRangeIter&& other) noexcept
     {
-        _iter->next();
+        swap(other);
         return *this;
     }
+    /// Gives back the iterator of a replayed walk, if any.
+    ~kavRangeIter()
+    {
+        if (_walk != nullptr)
+            dropWalk();
+    }
+    /// Exchanges two positions.
+    void swap(kavRangeIter& other) noexcept
+    {
+        std::swap(_pos, other._pos);
+        std::swap(_walk, other._walk);
+        std::swap(_owner, other._owner);
+        std::swap(_steps, other._steps);
+    }
 
-    /// True when the walk is at its end.
-    friend bool operator==(const kavRangeIter& it, kavRangeEnd) { return it._iter->done(); }
-    friend bool operator==(kavRangeEnd, const kavRangeIter& it) { return it._iter->done(); }
-    /// True while the walk has a current element.
-    friend bool operator!=(const kavRangeIter& it, kavRangeEnd) { return !it._iter->done(); }
-    friend bool operator!=(kavRangeEnd, const kavRangeIter& it) { return !it._iter->done(); }
+    /// The current element; the walk must not be at its end (check "_link",
+    /// container, 201).
+    kavObject& operator*() const
+    {
+        if (_walk != nullptr)
+            return _walk->get();
+        KAV_ASSERT(_pos.link != nullptr, "_link", "container", 201);
+        return _pos.link->getObj();
+    }
+    /// The current element's address; as operator*.
+    kavObject* operator->() const { return &**this; }
+    /// Steps to the following element; the walk must not be at its end
+    /// (check "_link", container, 211).
+    kavRangeIter& operator++()
+    {
+        if (_walk != nullptr) {
+            stepWalk();
+            return *this;
+        }
+        KAV_ASSERT(_pos.link != nullptr, "_link", "container", 211);
+        _pos.link = _pos.link->_next;
+        if (_pos.link == nullptr && _pos.chains != nullptr) {
+            unsigned int i = _pos.index + 1;
+            while (i < _pos.nchains && _pos.chains[i] == nullptr)
+                ++i;
+            _pos.index = i;
+            _pos.link = i < _pos.nchains ? _pos.chains[i] : nullptr;
+        }
+        return *this;
+    }
+    /// Steps; returns the position before the step.
+    kavRangeIter operator++(int)
+    {
+        kavRangeIter before(*this);
+        ++*this;
+        return before;
+    }
+
+    /// Two positions of one walk are equal when they stand on the same link
+    /// (or both at the end).
+    friend bool operator==(const kavRangeIter& a, const kavRangeIter& b) noexcept
+    {
+        if (a._walk == nullptr || b._walk == nullptr)
+            return a._walk == b._walk && a._pos.link == b._pos.link;
+        return a._steps == b._steps;
+    }
+    friend bool operator!=(const kavRangeIter& a, const kavRangeIter& b) noexcept { return !(a == b); }
 
 private:
-    kavIterator* _iter; ///< the owned iterator, null once moved from
+    // The walk through newIterator() (_walk not null), for containers whose
+    // iterator does not tell its position in links.  At its end the walk is
+    // given back, so that it equals the end position.
+    KAVLIB_API void replay(const kavRangeIter& other);
+    KAVLIB_API void stepWalk();
+    KAVLIB_API void dropWalk() noexcept;
+
+    kavChainPos _pos;                        ///< where a walk by links stands
+    kavIterator* _walk = nullptr;            ///< owned iterator of a replayed walk, else null
+    const kavContainer* _owner = nullptr;    ///< the container of a replayed walk
+    std::ptrdiff_t _steps = 0;               ///< steps made by a replayed walk
 };
+
+/// Exchanges two positions.
+inline void swap(kavRangeIter& a, kavRangeIter& b) noexcept
+{
+    a.swap(b);
+}
 
 inline kavRangeIter kavContainer::begin() const
 {
-    return kavRangeIter(newIterator());
+    return kavRangeIter(this);
 }
 
-inline kavRangeEnd kavContainer::end() const
+inline kavRangeIter kavContainer::end() const
 {
-    return kavRangeEnd{};
+    return kavRangeIter();
 }
 
-/// Owns one iterator and deletes it at the end of its scope.
-class KAVLIB_API kavIterPtr {
+/// Owns one iterator and deletes it at the end of its scope.  Final: it has
+/// virtual functions and no virtual destructor, so nothing derives from it.
+class KAVLIB_API kavIterPtr final {
 public:
     /// Owns `it`.
     kavIterPtr(kavIterator* it) : _iter(it) {}

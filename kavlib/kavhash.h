@@ -61,6 +61,25 @@ public:
     bool remove(kavObject& obj) override;
     /// Empties every chain, chain 0 first; count and collisions become 0.
     void removeAll() override;
+    /// Takes out every element e for which pred(e) is true (pred is called
+    /// with a kavObject&, once per element, in iteration order), giving back
+    /// each one's use count; returns how many went.  The way to remove
+    /// elements while walking.
+    template <class Pred>
+    int removeIf(Pred pred)
+    {
+        int removed = 0;
+        for (kavLinkObj*& chain : _chains) {
+            kavLinkObj* last;
+            int n = chainRemoveIf(&chain, pred, _count, last);
+            // A chain that keeps elements loses n collisions; one emptied
+            // by the removal had n - 1.
+            if (n > 0)
+                _collisions -= static_cast<unsigned int>(last != nullptr ? n : n - 1);
+            removed += n;
+        }
+        return removed;
+    }
 
     /// Elements held beyond the first of their chain.
     virtual unsigned int collisions() const { return _collisions; }
@@ -102,6 +121,13 @@ public:
     {
         _index = 0;
         seek();
+    }
+
+    /// The current link and chain, for kavRangeIter.
+    bool chainPos(kavChainPos& pos) const override
+    {
+        pos = kavChainPos{_current, _container->_chains, _index, size};
+        return true;
     }
 
     /// True for kavHashIterClass, else kavIterator::isA.

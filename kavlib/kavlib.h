@@ -14,5 +14,7 @@
 #include <kavlib/kavhash.h>
 #include <kavlib/kavstr.h>
 #include <kavlib/namedobject.h>
+#include <kavlib/kavview.h>
+#include <kavlib/kavresource.h>
 
 #endif

@@ -39,6 +39,16 @@ public:
     bool remove(kavObject& obj) override;
     /// Takes out every element, from the head on.
     void removeAll() override;
+    /// Takes out every element e for which pred(e) is true (pred is called
+    /// with a kavObject&, once per element, in iteration order), giving back
+    /// each one's use count; returns how many went.  The way to remove
+    /// elements while walking.
+    template <class Pred>
+    int removeIf(Pred pred)
+    {
+        kavLinkObj* last;
+        return chainRemoveIf(&_head, pred, _count, last);
+    }
 
 private:
     friend class kavSListIter;
@@ -62,6 +72,12 @@ public:
     void next() override;
     /// Stands again where the walk began.
     void reset() override { _current = _first; }
+    /// The current link, for kavRangeIter.
+    bool chainPos(kavChainPos& pos) const override
+    {
+        pos = kavChainPos{_current, nullptr, 0, 0};
+        return true;
+    }
 
     /// True for kavSListIterClass, else kavIterator::isA.
     bool isA(const char* name) const override;

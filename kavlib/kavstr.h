@@ -22,6 +22,9 @@
 
 #include <cstddef>
 #include <ostream>
+#if __cplusplus >= 202002L
+#include <compare>
+#endif
 #include <string_view>
 #include <type_traits>
 
@@ -58,6 +61,9 @@ public:
     operator kavString&();
     /// The text itself; its length must not change.
     operator char*() const { return _text; }
+    /// The text, read only.  Having both conversions also keeps `delete e`
+    /// from compiling: a delete-expression needs exactly one to a pointer.
+    operator const char*() const { return _text; }
 
 private:
     friend class kavStringTbl;
@@ -135,8 +141,16 @@ public:
     /// Refers to o's element from now on; the root part stays as it was.
     kavString& operator=(const kavString&) = default;
 
-    /// The element's text.
+    /// The element's text.  Every string of that text shares it: never
+    /// write through it.
     operator char*() const { return static_cast<char*>(*_elem); }
+    /// The element's text, read only: what `const char* p = s` and the
+    /// functions that take a const char* use.  Having both conversions also
+    /// keeps `delete s` from compiling: a delete-expression needs exactly one
+    /// to a pointer.
+    operator const char*() const { return static_cast<const char*>(*_elem); }
+    /// The element's text as a view (its length counted on each call).
+    std::string_view view() const { return std::string_view(static_cast<const char*>(*_elem)); }
     /// The element.
     kavStrElem* elem() const { return _elem; }
 
@@ -223,6 +237,50 @@ bool operator!=(const T& text, const H& s)
 {
     return !(s == text);
 }
+
+/// Enables the text order below between two strings: kavString or classes
+/// derived from it.
+template <class A, class B>
+using kavIfStrings =
+    std::enable_if_t<std::is_base_of<kavString, A>::value && std::is_base_of<kavString, B>::value, bool>;
+
+#if defined(__cpp_impl_three_way_comparison) && defined(__cpp_lib_three_way_comparison)
+/// Text order of two strings, byte by byte as strcmp orders them (objcmp's
+/// order).  Strings of equal text are equivalent, not always equal: == asks
+/// for the same interned element, and two tables intern a text apart.
+template <class A, class B, kavIfStrings<A, B> = true>
+std::weak_ordering operator<=>(const A& a, const B& b)
+{
+    const int c = a.view().compare(b.view());
+    return c < 0 ? std::weak_ordering::less : c > 0 ? std::weak_ordering::greater : std::weak_ordering::equivalent;
+}
+#else
+/// `a < b`: a's text sorts before b's, byte by byte as strcmp orders them
+/// (objcmp's order), not by address.
+template <class A, class B, kavIfStrings<A, B> = true>
+bool operator<(const A& a, const B& b)
+{
+    return a.view() < b.view();
+}
+/// `a > b`: b's text sorts before a's.
+template <class A, class B, kavIfStrings<A, B> = true>
+bool operator>(const A& a, const B& b)
+{
+    return b.view() < a.view();
+}
+/// `a <= b`: a's text does not sort after b's.
+template <class A, class B, kavIfStrings<A, B> = true>
+bool operator<=(const A& a, const B& b)
+{
+    return !(b.view() < a.view());
+}
+/// `a >= b`: a's text does not sort before b's.
+template <class A, class B, kavIfStrings<A, B> = true>
+bool operator>=(const A& a, const B& b)
+{
+    return !(a.view() < b.view());
+}
+#endif
 
 /// Writes the string's text alone, as `os << static_cast<char*>(s)` does.
 /// For the string's dump (a trailing blank, and more under flag 4) call

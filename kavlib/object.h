@@ -97,6 +97,22 @@ public:
     /// Counterpart of the placement form; nothing to give back.
     static void operator delete(void*, void*) noexcept {}
 
+    /// Arrays are never pooled: their storage comes from the global heap and
+    /// their elements are unpooled.  The pool forms are deleted, so that
+    /// `new (pool) T[n]` does not compile (without them the standard
+    /// placement form would build the array over the kavPool object itself).
+    static void* operator new[](std::size_t size, kavPool* pool) = delete;
+    static void* operator new[](std::size_t size, std::nullptr_t) = delete;
+    static void operator delete[](void* p, kavPool* pool) = delete;
+    /// `new T[n]`: the global heap.
+    static void* operator new[](std::size_t size) { return ::operator new[](size); }
+    /// Builds an array of unpooled objects in caller-supplied storage.
+    static void* operator new[](std::size_t, void* where) noexcept { return where; }
+    /// `delete[] p`: back to the global heap.
+    static void operator delete[](void* p) noexcept { ::operator delete[](p); }
+    /// Counterpart of the placement form; nothing to give back.
+    static void operator delete[](void*, void*) noexcept {}
+
     /// One more holder (pooled objects only).
     void up()
     {

@@ -2,9 +2,14 @@
 // equality operators over isEqual and over plain texts.
 #include "testutil.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#if __cplusplus >= 202002L
+#include <ranges>
+#endif
 
 namespace {
 
@@ -26,9 +31,17 @@ struct comparable<A, B, std::void_t<decltype(std::declval<const A&>() == std::de
 
 } // namespace
 
-static_assert(!std::is_copy_constructible<kavRangeIter>::value &&
-                  std::is_nothrow_move_constructible<kavRangeIter>::value,
-              "one owner per iterator; begin() hands it over");
+static_assert(std::is_same<std::iterator_traits<kavRangeIter>::iterator_category, std::forward_iterator_tag>::value &&
+                  std::is_same<std::iterator_traits<kavRangeIter>::reference, kavObject&>::value &&
+                  std::is_nothrow_default_constructible<kavRangeIter>::value &&
+                  std::is_copy_assignable<kavRangeIter>::value &&
+                  std::is_same<decltype(std::declval<kavList&>().begin()), decltype(std::declval<kavList&>().end())>::value,
+              "a forward iterator, begin and end of one type");
+#if __cplusplus >= 202002L
+static_assert(std::forward_iterator<kavRangeIter> && std::sentinel_for<kavRangeIter, kavRangeIter>);
+static_assert(std::ranges::forward_range<kavList> && std::ranges::forward_range<const kavHash<4191>> &&
+              std::ranges::forward_range<kavFifo> && std::ranges::forward_range<kavStringTbl>);
+#endif
 static_assert(comparable<kavString, const char*>::value && comparable<kavNamedObj, std::string>::value &&
                   !comparable<kavObject, const char*>::value && !comparable<kavList, std::string>::value &&
                   !comparable<kavString, char>::value,
@@ -39,44 +52,123 @@ static_assert(comparable<const char*, std::string_view>::value &&
                   !comparable<std::string, std::nullptr_t>::value,
               "plain text comparisons stay as the standard library has them");
 
-// Range-for yields what a kavIterPtr walk yields, in every container.  The
-// begin iterator owns its library iterator and gives it back to the
-// container's pool, however often it is moved.
-TEST_F(kavInitTest, RangeForWalksInIterationOrderAndGivesItsIteratorBack)
+// A container written outside the library, whose iterator cannot tell its
+// position in links: standard iteration walks it through newIterator().
+class arrayBox : public kavContainer {
+public:
+    ~arrayBox() override { removeAll(); }
+    kavObject& add(kavObject& obj) override
+    {
+        obj.up();
+        _elems[_count++] = &obj;
+        return obj;
+    }
+    kavIterator* newIterator() const override { return new (getPool()) iter(this); }
+    bool remove(kavObject&) override { return false; }
+    void removeAll() override
+    {
+        while (_count > 0)
+            _elems[--_count]->down();
+    }
+
+private:
+    struct iter : kavIterator {
+        explicit iter(const arrayBox* box) : _box(box) {}
+        bool done() const override { return _at == _box->_count; }
+        kavObject& get() const override { return *_box->_elems[_at]; }
+        void next() override { ++_at; }
+        void reset() override { _at = 0; }
+        const arrayBox* _box;
+        int _at = 0;
+    };
+    kavObject* _elems[8] = {};
+};
+
+// Range-for, the standard algorithms and (in C++20) std::ranges walk every
+// container in its own iteration order; positions copy and compare as a
+// forward iterator's do, and no walk leaves an iterator in the pool.
+TEST_F(kavInitTest, StandardIterationWalksInIterationOrder)
 {
     kavObject a, b, c;
     kavPool pool;
     pool.setReleaseFlag(false);
     kavList& list = *new (&pool) kavList;
+    arrayBox& box = *new (&pool) arrayBox;
     kavSList slist;
     kavFifo fifo;
     kavHash<4191> hash;
-    for (kavContainer* box : std::vector<kavContainer*>{&list, &slist, &fifo, &hash}) {
-        EXPECT_TRUE(rangeFor(*box).empty());
-        addAll(*box, {&b, &a, &c});
-        EXPECT_EQ(rangeFor(*box), walk(*box));
-    }
     const unsigned int inUse = pool.umem();
-    {
-        kavRangeIter first = list.begin();
-        kavRangeIter second = std::move(first);
-        kavRangeIter third = list.begin();
-        third = std::move(second); // third's own iterator goes back
-        EXPECT_EQ(&*third, &c); // the newest first
-        ++third;
-        EXPECT_TRUE(third->className() == kavObjectClass && third != list.end());
-        ++third;
-        ++third;
-        EXPECT_TRUE(third == list.end());
+    for (kavContainer* held : std::vector<kavContainer*>{&list, &slist, &fifo, &hash, &box}) {
+        const kavContainer& cont = *held;
+        EXPECT_TRUE(rangeFor(cont).empty());
+        EXPECT_TRUE(cont.begin() == cont.end());
+        addAll(*held, {&b, &a, &c});
+        const objs order = walk(cont);
+        EXPECT_EQ(rangeFor(cont), order);
+        EXPECT_EQ(std::distance(cont.begin(), cont.end()), 3);
+        objs copied;
+        std::transform(cont.begin(), cont.end(), std::back_inserter(copied), [](kavObject& o) { return &o; });
+        EXPECT_EQ(copied, order);
+        auto second = std::find_if(cont.begin(), cont.end(), [&](const kavObject& o) { return &o == order[1]; });
+        kavRangeIter again = second; // a copy walks on by itself
+        EXPECT_TRUE(++again != second && &*second == order[1] && &*again == order[2]);
+        EXPECT_TRUE(second++ != again && second == again && ++again == cont.end());
+#if __cplusplus >= 202002L
+        EXPECT_EQ(&*std::ranges::find_if(cont, [&](const kavObject& o) { return &o == order[2]; }), order[2]);
+        EXPECT_EQ(std::ranges::distance(cont), 3);
+#endif
     }
     EXPECT_EQ(pool.umem(), inUse);
     delete &list;
+    delete &box;
 }
 
-TEST_F(kavInitTest, RangeForPastTheEndFailsTheIteratorsCheck)
+// removeIf takes out exactly the elements its predicate picks, duplicates
+// included, and leaves every container whole: the FIFO's tail, the hash
+// container's collisions, the counts; a pooled element goes with its last
+// link.
+TEST_F(kavInitTest, RemoveIfTakesOutWhatThePredicatePicks)
+{
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavObject last; // outlives the containers that hold it
+    kavList list;
+    kavSList slist;
+    kavFifo fifo;
+    kavHash<4191> hash;
+    kavTestElem* e[5];
+    for (int i = 0; i < 5; ++i)
+        e[i] = new (&pool) kavTestElem(i == 4 ? 4191 : i); // 4191 shares chain 0 with 0
+    auto odd = [](kavObject& o) { return static_cast<kavTestElem&>(o).key % 2 == 1; };
+    for (kavContainer* cont : std::vector<kavContainer*>{&list, &slist, &fifo, &hash})
+        addAll(*cont, {e[0], e[1], e[2], e[3], e[4], e[1]});
+    EXPECT_EQ(hash.collisions(), 2u);
+    EXPECT_EQ(list.removeIf(odd), 4);
+    EXPECT_EQ(walk(list), (objs{e[2], e[0]}));
+    EXPECT_EQ(slist.removeIf(odd), 4);
+    EXPECT_EQ(walk(slist), (objs{e[0], e[2]}));
+    EXPECT_EQ(fifo.removeIf(odd), 4);
+    fifo.add(last);
+    EXPECT_EQ(walk(fifo), (objs{e[0], e[2], &last}));
+    EXPECT_EQ(fifo.removeIf([&](kavObject& o) { return &o != e[0]; }), 2);
+    fifo.add(last);
+    EXPECT_EQ(walk(fifo), (objs{e[0], &last}));
+    EXPECT_EQ(e[1]->useCount(), 2); // held twice by the hash container alone
+    const int deaths = kavTestElem::deaths;
+    EXPECT_EQ(hash.removeIf(odd), 4);
+    EXPECT_EQ(kavTestElem::deaths, deaths + 3); // e[1], e[3], e[4]: their last links
+    EXPECT_EQ(hash.count(), 2);
+    EXPECT_EQ(hash.collisions(), 0u);
+    EXPECT_EQ(hash.removeIf([](kavObject&) { return true; }) + hash.count(), 2);
+    EXPECT_EQ(kavTestElem::deaths, deaths + 3); // e[0], e[2] are still held
+}
+
+// Stepping or reading past the end is a checked error, as for kavIterator.
+TEST_F(kavInitTest, StandardIteratorPastTheEndFailsItsCheck)
 {
     kavList list;
-    EXPECT_DEATH(*list.begin(), assertionReport("_current", "kavlist", 107));
+    EXPECT_DEATH(*list.begin(), assertionReport("_link", "container", 201));
+    EXPECT_DEATH(++list.end(), assertionReport("_link", "container", 211));
 }
 
 // << writes an object's dump line without indentation or line end; strings
@@ -122,4 +214,80 @@ TEST_F(kavInitTest, EqualityOverIsEqualAndOverTexts)
     EXPECT_TRUE(n1 == "word" && "word" == n1 && n1 != "wor");
     EXPECT_TRUE(*s1.elem() == "word" && "wore" != *s1.elem());
     EXPECT_EQ(kavStringTbl::table()->count(), interned);
+}
+
+// A class of the application's, with its class-name constant declared extern
+// and defined once, as every class-name constant must be.
+extern const char* const townClass;
+const char* const townClass = "town";
+class town : public kavNamedObj {
+public:
+    town(const kavString& name, int people) : kavNamedObj(name), _people(people) {}
+    int people() const { return _people; }
+    bool isA(const char* name) const override { return name == townClass || kavNamedObj::isA(name); }
+    const char* className() const override { return townClass; }
+
+private:
+    int _people;
+};
+KAVLIB_CLASS_OF(town, townClass);
+
+#if __cplusplus >= 202002L
+static_assert(std::forward_iterator<kavView<town>::iterator> && std::ranges::forward_range<kavView<town>>);
+#endif
+
+// kavCast checks the class with isA (bases included) and kavView reads every
+// element through it; an object of another class stops the program with a
+// report that names both classes.
+TEST_F(kavInitTest, TypedAccessChecksTheClass)
+{
+    town bath(kavString("Bath"), 38000), lyme(kavString("Lyme"), 1400);
+    kavObject stranger; // outlives the list that holds it
+    kavSList towns;
+    addAll(towns, {&lyme, &bath});
+    int people = 0;
+    std::string names;
+    for (town& t : kavView<town>(towns)) {
+        people += t.people();
+        names += t.name();
+    }
+    EXPECT_EQ(people, 39400);
+    EXPECT_EQ(names, "BathLyme");
+    kavView<town> view(towns);
+    EXPECT_EQ(std::find_if(view.begin(), view.end(), [](const town& t) { return t.people() < 2000; })->people(), 1400);
+
+    kavObject& found = *towns.find(kavString("Lyme"));
+    const kavObject& constFound = found;
+    EXPECT_EQ(&kavCast<town>(found), &lyme);
+    EXPECT_EQ(&kavCast<kavNamedObj>(constFound), &lyme);
+    EXPECT_EQ(kavCast<kavContainer>(static_cast<kavObject*>(&towns)), &towns);
+    EXPECT_EQ(kavCast<town>(towns.find(kavString("Wells"))), nullptr);
+    EXPECT_DEATH(kavCast<kavList>(towns), assertionReport("kavCast<kavList> of a kavSList", "kavview", 30));
+    towns.add(stranger);
+    EXPECT_DEATH(for (town& t : kavView<town>(towns)) people += t.people(),
+                 assertionReport("kavCast<town> of a kavObject", "kavview", 30));
+}
+
+// Strings order by text, byte by byte as strcmp does, never by the address
+// of their texts; strings of equal text from two tables are equivalent but
+// not equal.  view() is the text.
+TEST_F(kavInitTest, StringsOrderByText)
+{
+    kavString zz("zz"), aa("aa"), empty(nullptr), accented("\xe9t\xe9"); // zz's text lies lower
+    EXPECT_TRUE(aa.view() == "aa" && empty.view().empty() && accented.view().size() == 3);
+    EXPECT_TRUE(aa < zz && zz > aa && aa <= aa && zz >= aa && !(zz < aa) && !(aa > zz) && empty < aa);
+    EXPECT_TRUE(zz < accented); // bytes are unsigned, as for strcmp and objcmp
+    std::vector<kavString> sorted{zz, accented, aa, empty};
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_TRUE(sorted[0] == empty && sorted[1] == aa && sorted[2] == zz && sorted[3] == accented);
+    kavLib::tempInit(nullptr);
+    {
+        kavString scratch("aa");
+        EXPECT_TRUE(!(scratch < aa) && !(aa < scratch) && scratch <= aa && aa >= scratch && scratch != aa);
+#if __cplusplus >= 202002L
+        static_assert(std::is_same_v<decltype(aa <=> zz), std::weak_ordering>);
+        EXPECT_TRUE((aa <=> scratch) == 0 && (aa <=> zz) < 0 && (accented <=> zz) > 0);
+#endif
+    }
+    kavLib::tempReset();
 }

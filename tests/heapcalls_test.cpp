@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(KAVLIB_STATIC)
 #include <windows.h>
 #endif
 
@@ -60,7 +60,7 @@ void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 #pragma GCC diagnostic pop
 #endif
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(KAVLIB_STATIC)
 // A program's replacement of operator new reaches no DLL: kavlib.dll calls
 // the C++ run-time DLL's, through its import table.  Point those imports at
 // this program's replacements, so that the library's heap calls are counted

@@ -214,19 +214,6 @@ int parseOptions(int argc, char** argv, kavWordOptions& options)
     return -1;
 }
 
-// Casts an element of a container that holds only objects of class T.  The
-// class test costs a pointer comparison or two and makes a wrong container a
-// clear stop rather than a quiet misreading.
-template <class T>
-T& as(kavObject& o, const char* className)
-{
-    if (!o.isA(className)) {
-        std::cerr << "kavwords: a " << o.className() << " where a " << className << " belongs\n";
-        std::abort();
-    }
-    return static_cast<T&>(o);
-}
-
 // The run's state: pools, containers, totals.
 class kavWordCounter {
 public:
@@ -302,7 +289,7 @@ bool kavWordCounter::read(const char* path, const char* name, std::ostream& err)
         if (_where->empty())
             return;
         if (kavObject* where = _where->find(word)) {
-            as<kavWordWhere>(*where, kavWordWhereClass).hit(file, split.line());
+            kavCast<kavWordWhere>(*where).hit(file, split.line());
             hits = true;
         }
     };
@@ -312,7 +299,7 @@ bool kavWordCounter::read(const char* path, const char* name, std::ostream& err)
         hits = false;
         const kavString interned(text);
         for (kavObject& o : *_where) {
-            kavWordWhere& where = as<kavWordWhere>(o, kavWordWhereClass);
+            kavWordWhere& where = kavCast<kavWordWhere>(o);
             if (where.hitIn(file, line))
                 where.lines().add(*new (_keep) kavWordLine(file, line, interned));
         }
@@ -345,7 +332,7 @@ bool kavWordCounter::read(const char* path, const char* name, std::ostream& err)
 void kavWordCounter::count(kavHash<4191>& seen, const kavString& word)
 {
     if (kavObject* found = seen.find(word))
-        as<kavWord>(*found, kavWordClass).add(1);
+        kavCast<kavWord>(*found).add(1);
     else
         seen.add(*new (_scratch) kavWord(word, 1));
 }
@@ -355,9 +342,9 @@ void kavWordCounter::mergeFile(kavHash<4191>& seen, kavWordFile& file, const kav
 {
     long fresh = 0;
     for (kavObject& o : seen) {
-        const kavWord& word = as<kavWord>(o, kavWordClass);
+        const kavWord& word = kavCast<kavWord>(o);
         if (kavObject* total = _words->find(word.name())) {
-            as<kavWord>(*total, kavWordClass).add(word.count());
+            kavCast<kavWord>(*total).add(word.count());
         } else {
             _words->add(*new (_keep) kavWord(word.name(), word.count()));
             ++fresh;
@@ -378,7 +365,7 @@ void kavWordCounter::rank(long n)
     // where the next new rank takes its place.
     kavWordRank* last = nullptr;
     for (kavObject& o : *_words) {
-        const kavWord& word = as<kavWord>(o, kavWordClass);
+        const kavWord& word = kavCast<kavWord>(o);
         if (_ranking->count() == n) {
             const kavWordRank candidate(word); // on the stack: compared only
             if (!objLess(candidate, *last))
@@ -388,7 +375,7 @@ void kavWordCounter::rank(long n)
         _ranking->add(*new (_ranks) kavWordRank(word));
         if (_ranking->count() == n)
             for (kavObject& r : *_ranking)
-                last = &as<kavWordRank>(r, kavWordRankClass);
+                last = &kavCast<kavWordRank>(r);
     }
 }
 
@@ -402,7 +389,7 @@ void kavWordCounter::sort()
     // walking the lists in byte order keeps strcmp's order.
     for (kavObject& o : *_words) {
         const unsigned char first = static_cast<unsigned char>(*static_cast<const char*>(
-            as<kavWord>(o, kavWordClass).name()));
+            kavCast<kavWord>(o).name()));
         if (_byText[first] == nullptr)
             _byText[first] = new (_keep) kavSList;
         _byText[first]->add(o);
@@ -414,7 +401,7 @@ void kavWordCounter::printSummary(std::ostream& os) const
     const kavStringTbl& table = *kavStringTbl::table();
     os << "Files, in the order read:\n";
     for (kavObject& o : *_files) {
-        const kavWordFile& file = as<kavWordFile>(o, kavWordFileClass);
+        const kavWordFile& file = kavCast<kavWordFile>(o);
         const kavWordTally& t = file.tally();
         os << "  " << file.name() << ": " << t.lines << (t.lines == 1 ? " line, " : " lines, ") << t.words
            << (t.words == 1 ? " word, " : " words, ") << file.distinct() << " distinct, " << file.fresh() << " new";
@@ -436,7 +423,7 @@ void kavWordCounter::printRanking(std::ostream& os) const
     int place = 0;
     char line[32];
     for (kavObject& o : *_ranking) {
-        const kavWord& word = as<kavWordRank>(o, kavWordRankClass).word();
+        const kavWord& word = kavCast<kavWordRank>(o).word();
         std::snprintf(line, sizeof line, "%6d %8ld  ", ++place, word.count());
         os << line << word.name() << "\n";
     }
@@ -445,10 +432,10 @@ void kavWordCounter::printRanking(std::ostream& os) const
 void kavWordCounter::printWhere(std::ostream& os) const
 {
     for (kavObject& o : *_where) {
-        const kavWordWhere& where = as<kavWordWhere>(o, kavWordWhereClass);
+        const kavWordWhere& where = kavCast<kavWordWhere>(o);
         os << "\nLines with \"" << where.name() << "\": " << where.lines().count() << "\n";
         for (kavObject& l : where.lines()) {
-            const kavWordLine& line = as<kavWordLine>(l, kavWordLineClass);
+            const kavWordLine& line = kavCast<kavWordLine>(l);
             os << "  " << line.file().name() << ":" << line.line() << ": " << line.text() << "\n";
         }
     }
@@ -462,7 +449,7 @@ void kavWordCounter::printSorted(std::ostream& os) const
         if (list == nullptr)
             continue;
         for (kavObject& o : *list) {
-            const kavWord& word = as<kavWord>(o, kavWordClass);
+            const kavWord& word = kavCast<kavWord>(o);
             std::snprintf(line, sizeof line, "%8ld  ", word.count());
             os << line << word.name() << "\n";
         }

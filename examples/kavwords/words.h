@@ -45,6 +45,7 @@ public:
 private:
     long _count; ///< occurrences
 };
+KAVLIB_CLASS_OF(kavWord, kavWordClass);
 
 /// What reading one text found.
 struct kavWordTally {
@@ -82,6 +83,7 @@ private:
     long _distinct = 0;  ///< distinct words in this file
     long _fresh = 0;     ///< distinct words that no earlier file had
 };
+KAVLIB_CLASS_OF(kavWordFile, kavWordFileClass);
 
 /// An ordering object: stands for a word in a ranking.  objcmp orders by
 /// count, highest first, and words of equal count by text, so that a kavSList
@@ -104,6 +106,7 @@ public:
 private:
     const kavWord* _word; ///< the word ranked; never owned
 };
+KAVLIB_CLASS_OF(kavWordRank, kavWordRankClass);
 
 /// One line of a concordance.
 class kavWordLine : public kavObject {
@@ -125,6 +128,7 @@ private:
     long _line;               ///< its number, from 1
     kavString _text;          ///< its text; a member handle, so unpooled
 };
+KAVLIB_CLASS_OF(kavWordLine, kavWordLineClass);
 
 /// A word asked for with --where and the lines that hold it, in the order
 /// read.  Named by the word, so it is found with a kavString key.
@@ -154,6 +158,7 @@ private:
     const kavWordFile* _hitFile = nullptr; ///< file of the latest hit
     long _hitLine = 0;                   ///< line of the latest hit
 };
+KAVLIB_CLASS_OF(kavWordWhere, kavWordWhereClass);
 
 /// Cuts a stream of bytes, given in chunks of any size, into words.  A word
 /// is a run of ASCII letters and bytes above 127 (so UTF-8 letters stay

@@ -1,0 +1,32 @@
+# Compiles every public header of the library alone (a source that includes
+# only it) with the compiler CXX, the include directories INCLUDES
+# and strict warnings as errors, in every C++ standard of STANDARDS (lists separated by "|"): each
+# header must stand on its own and stay quiet in users' strictest builds.
+string(REPLACE "|" ";" INCLUDES "${INCLUDES}")
+string(REPLACE "|" ";" STANDARDS "${STANDARDS}")
+file(GLOB headers RELATIVE ${HEADER_DIR} ${HEADER_DIR}/*.h)
+set(warnings -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wnon-virtual-dtor -Werror)
+set(includes)
+foreach(dir IN LISTS INCLUDES)
+  list(APPEND includes -I${dir})
+endforeach()
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(failed)
+foreach(std IN LISTS STANDARDS)
+  foreach(header IN LISTS headers)
+    string(REPLACE ".h" "" unit ${header})
+    set(source ${WORK_DIR}/${unit}_alone.cpp)
+    file(WRITE ${source} "#include <kavlib/${header}>\n")
+    execute_process(COMMAND ${CXX} -std=c++${std} ${warnings} ${includes} -fsyntax-only ${source}
+      RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE text)
+    if(NOT rc EQUAL 0)
+      message("kavlib/${header}, C++${std}:\n${text}")
+      list(APPEND failed "${header} (C++${std})")
+    endif()
+  endforeach()
+endforeach()
+list(LENGTH headers n)
+if(failed)
+  message(FATAL_ERROR "headers that do not compile cleanly alone: ${failed}")
+endif()
+message("${n} headers compile cleanly alone in C++ ${STANDARDS}")

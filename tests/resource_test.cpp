@@ -1,0 +1,91 @@
+// kavPoolResource: the standard pmr containers over a pool.
+#include "testutil.h"
+
+#include <kavlib/kavresource.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory_resource>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A resource that counts what passes through it to another.
+struct countingResource : std::pmr::memory_resource {
+    explicit countingResource(std::pmr::memory_resource* upstream) : up(upstream) {}
+    void* do_allocate(std::size_t bytes, std::size_t align) override
+    {
+        ++live;
+        return up->allocate(bytes, align);
+    }
+    void do_deallocate(void* p, std::size_t bytes, std::size_t align) override
+    {
+        --live;
+        up->deallocate(p, bytes, align);
+    }
+    bool do_is_equal(const std::pmr::memory_resource& o) const noexcept override { return this == &o; }
+    std::pmr::memory_resource* up;
+    int live = 0;
+};
+
+} // namespace
+
+// Vectors, strings and maps take their storage from the pool and give all of
+// it back: the pool ends as it began.
+TEST_F(kavLibTest, PmrContainersLiveInThePool)
+{
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavPoolResource resource(&pool);
+    countingResource counted(&resource);
+    const unsigned int before = pool.umem();
+    {
+        std::pmr::vector<int> v(&counted);
+        for (int i = 0; i < 5000; ++i)
+            v.push_back(i);
+        std::pmr::map<std::pmr::string, std::pmr::vector<int>> m(&counted);
+        for (int i = 0; i < 300; ++i)
+            m[std::pmr::string(std::string(40, 'a') + std::to_string(i))].assign(v.begin(), v.begin() + i);
+        EXPECT_EQ(v[4999], 4999);
+        EXPECT_EQ(m.size(), 300u);
+        EXPECT_EQ(std::string_view(m.begin()->first), std::string(40, 'a') + "0");
+        EXPECT_EQ(m.rbegin()->second.size(), 99u);
+        EXPECT_GT(pool.umem(), before + 5000 * sizeof(int));
+    }
+    EXPECT_EQ(counted.live, 0);
+    EXPECT_EQ(pool.umem(), before);
+
+    kavPoolResource same(&pool), mainPool;
+    EXPECT_TRUE(resource.is_equal(same) && !resource.is_equal(mainPool) && !resource.is_equal(counted));
+    EXPECT_EQ(mainPool.pool(), kavPool::mainPool());
+}
+
+// Every alignment is served: up to 8 from the pool's own pieces, above that
+// from a longer piece; the pieces do not overlap and all go back.
+TEST_F(kavLibTest, PmrResourceServesEveryAlignment)
+{
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavPoolResource resource(&pool);
+    const unsigned int before = pool.umem();
+    struct piece {
+        unsigned char* p;
+        std::size_t bytes, align;
+    };
+    std::vector<piece> pieces;
+    for (std::size_t align = 1; align <= 4096; align *= 2)
+        for (std::size_t bytes : {std::size_t{0}, std::size_t{1}, align, 3 * align + 5, std::size_t{9000}}) {
+            auto* p = static_cast<unsigned char*>(resource.allocate(bytes, align));
+            ASSERT_EQ(reinterpret_cast<std::uintptr_t>(p) % align, 0u) << bytes << " " << align;
+            std::fill(p, p + bytes, static_cast<unsigned char>(pieces.size()));
+            pieces.push_back({p, bytes, align});
+        }
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        for (std::size_t k = 0; k < pieces[i].bytes; ++k)
+            ASSERT_EQ(pieces[i].p[k], static_cast<unsigned char>(i));
+    for (const piece& x : pieces)
+        resource.deallocate(x.p, x.bytes, x.align);
+    EXPECT_EQ(pool.umem(), before);
+}
