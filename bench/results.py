@@ -126,6 +126,8 @@ TARGETS = [
      "pool_bench", ["release"], ["100000"], "kavPool_releaseAll", "delete_each", 0.05),
     ("for comparison, no target: kavPool::release against deleting the pooled objects one by one",
      "pool_bench", ["release"], ["100000"], "kavPool_release", "kav_delete_each", None),
+    ("600- and 8000-byte pieces in batches of 1000, freed in each order: <= 1.0 of malloc+free",
+     "pool_bench", ["lifo", "fifo", "random"], ["600", "8000"], "kavPool", "malloc", 1.0),
 ]
 
 
@@ -369,21 +371,37 @@ at the bytes (equal words, words of one length) the element pointers are
 three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
+**Pieces of 600 and 8000 bytes in batches of 1000.**  These go back among
+the free blocks, and the pool finds each one's neighbours, and each request's
+first fit, through its index of the blocks: a descent of a tree of the
+blocks by address (two or three for a piece coming back: its block, the free
+block below it, and the update of the largest sizes above it).  That is
+logarithmic where it used to be linear (the list walk made them 7 to 13
+times malloc's time in batches of 600 bytes), but with a thousand blocks the
+descents' cache misses still cost more than malloc's bins: 1.7 to 2.3 times
+malloc for 600 bytes and 5 to 7.5 times for 8000 bytes, where every piece is
+a block of its own and so every call changes the tree.  Not met; a cheaper
+path for a block that holds a single free block would be the next step.
+
 **Heap traces.**  Almost every request of these programs is below 512 bytes
 (of the allocations, 0.01 % reach 512 bytes in xml, 0.2 % in json, 0.8 % in
 hash, 2.3 % in sql, 6 % in cxx), so a recycle list serves every piece whose
 size was freed before, and every other piece is cut by first fit from the
-free-block list, walked from the lowest address.  A program that builds a
-large structure (the tree of a document, a parsed JSON value) asks mostly for
-new pieces, and the list then holds every small free block left at the end
-of each full block, which each walk passes (after the xml replay, with every
-piece given back, the pool still has 2 718 blocks and 1 430 free blocks).  Counted with perf on the xml
-replay, 65 % of the samples fall on reading the sizes of free blocks in that
-walk.  The written algorithm prescribes first fit in address order, not the
-walk; an index that finds the first fit without the walk is the way to meet
-these targets.  On the hash trace malloc itself is slow (in the first run,
-seven times mimalloc's time per operation), so kavPool's ratio to malloc says
-little there; against mimalloc it took 2.9 times as long.  The footprint
+free blocks.  A program that builds a large structure asks mostly for new
+pieces, and the pool then holds a small free block at the end of each full
+block (after the xml replay, 2 718 blocks and 1 430 free blocks).  Walking
+the free-block list from the lowest address past all of them made the pool
+30 to 47 times slower than malloc on xml and json; the pool now finds the
+first fit through an index of its blocks (a tree by address that knows the
+largest free block under each node, and the block where the last search
+ended), with the same addresses.  What is left is the within-block walk and
+the descent: kavPool is below malloc on every trace, but below half of it
+only where malloc is slow (xml, and hash in some runs), since most of
+these requests are served by malloc's own small-size caches about as fast as
+by a recycle list; mimalloc is faster than malloc by 1.1 to 2.9 times on the
+same traces, and on hash, whose pieces are mostly cut fresh from the newest
+block, the pool stays about 2.5 to 3 times mimalloc's time.  Ratios of one
+trace move by 20 to 30 % between runs on this shared machine.  The footprint
 follows from the algorithm: the pool's blocks came to 1.00 to 1.05 times the
 trace's peak of live rounded bytes, and 1.27 on sql (not examined further).
 Where the pool's blocks lie in the heap decides which free blocks touch and
@@ -424,8 +442,8 @@ def main():
     out.append("Times per alloc+free pair. `pair_hot`: one piece allocated and freed over and over; `lifo`, "
                "`fifo`, `random`: 1000 pieces allocated, then freed newest first, oldest first, or in a fixed "
                "shuffled order. Pieces of 512 bytes or more (600, 8000) go back into kavPool's address-ordered "
-               "free-block list, whose insertion walks the list: that is the written algorithm, and those sizes "
-               "carry no target. `ref_freelist` and `ref_shared` are bare free lists without statistics, for "
+               "free-block list and merge there; the pool finds their neighbours through its index of the blocks "
+               "rather than by walking the list. `ref_freelist` and `ref_shared` are bare free lists without statistics, for "
                "reference, not peers: the first a local object of the benchmark whose list head the compiler "
                "keeps in a register, the second the same list with its address escaped, as a pool's is.\n")
     for g in ("pair_hot", "lifo", "fifo", "random"):

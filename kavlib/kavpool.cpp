@@ -184,17 +184,32 @@ void* kavPool::takeFree(unsigned int r)
 {
     // The lowest block with a free block of r bytes (every free block has 8
     // or more, so a request of 0 bytes finds the lowest free block), then
-    // the first such free block in it.
-    BlockRecord* home = Index::firstFit(*this, r == 0 ? 8 : r);
-    if (home == nullptr)
-        return nullptr;
-    addr_t prev = 0;
-    addr_t cur = home->firstFree;
-    unsigned int size = sizeOf(cur);
-    while (size < r) {
-        prev = cur;
-        cur = nextOf(cur);
+    // the first such free block in it.  A block's largest size may be out of
+    // date (too large); a walk that finds no fit corrects it, and the search
+    // starts again.
+    const unsigned int need = r == 0 ? 8 : r;
+    BlockRecord* home;
+    addr_t prev, cur;
+    unsigned int size;
+    for (;;) {
+        home = Index::firstFit(*this, need);
+        if (home == nullptr)
+            return nullptr;
+        prev = 0;
+        cur = home->firstFree;
         size = sizeOf(cur);
+        unsigned int largest = size;
+        while (size < r) {
+            prev = cur;
+            cur = nextOf(cur);
+            if (cur == 0 || cur >= home->end())
+                break;
+            size = sizeOf(cur);
+            largest = largest < size ? size : largest;
+        }
+        if (size >= r && cur != 0 && cur < home->end())
+            break;
+        Index::shrank(*this, home, largest);
     }
     if (prev == 0)
         prev = Index::freeBelow(*this, home);
@@ -228,8 +243,8 @@ void* kavPool::takeFree(unsigned int r)
     Index::touched(*this, cur);
     if (rest != 0)
         Index::touched(*this, rest);
-    if (size == home->maxFree)
-        Index::shrank(*this, home);
+    if (home->firstFree == 0)
+        Index::shrank(*this, home, 0);
     changed(true);
     return ptr(cur);
 }
@@ -278,8 +293,8 @@ void kavPool::freeLarge(void* piece, unsigned int r)
         if (rightHome != mergedHome) {
             const addr_t after = nextOf(merged);
             rightHome->firstFree = after != 0 && after < rightHome->end() ? after : 0;
-            if (rightSize == rightHome->maxFree)
-                Index::shrank(*this, rightHome);
+            if (rightHome->firstFree == 0)
+                Index::shrank(*this, rightHome, 0);
         }
         Index::touched(*this, right);
     }

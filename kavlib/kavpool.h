@@ -13,7 +13,10 @@
 //    it on either side.
 //  * Requests that no recycle list serves are cut, first fit in address order,
 //    from the free blocks; when none is large enough the pool adds a block of
-//    at least 8000 bytes.  The global heap is called once per block.
+//    at least 8000 bytes.  The global heap is called once per block (and its
+//    record).  An index over the blocks finds the first fit, and the
+//    neighbours of a large piece coming back, in time logarithmic in the
+//    number of blocks; the answers are exactly those of walking the list.
 //  * Memory goes back to the global heap only when the whole pool is released
 //    (release(), the destructor, or kavPool::releaseAll()).  No destructor of
 //    any object living in the pool runs then.
@@ -34,8 +37,8 @@
 // the library can watch its pools:
 //  * KAVLIB_CHECKED builds keep a table of live pieces and report a piece
 //    freed twice, freed with a size that rounds differently or given to the
-//    wrong pool, and check the free-block list after every change (reports
-//    from file "kavpool", lines 301 to 308);
+//    wrong pool, and check the free-block list and its index after every
+//    change (reports from file "kavpool", lines 301 to 309);
 //  * AddressSanitizer builds poison all memory that is not handed out: free
 //    blocks, recycled elements and the rounding tail of every piece;
 //  * KAVLIB_VALGRIND builds, run under valgrind, make each pool a memcheck

@@ -222,16 +222,11 @@ void kavPool::Index::grew(kavPool& pool, Record* record)
         pool._hintBelow = record->maxFree;
 }
 
-void kavPool::Index::shrank(kavPool& pool, Record* record)
+void kavPool::Index::shrank(kavPool&, Record* record, unsigned int largest)
 {
-    unsigned int m = 0;
-    if (record->firstFree != 0)
-        for (addr_t f = record->firstFree; f != 0 && f < record->end(); f = nextOf(f))
-            m = larger(m, sizeOf(f));
-    record->maxFree = m;
+    record->maxFree = largest;
     for (Record* n = record; n != nullptr && pull(n);)
         n = n->parent;
-    (void)pool;
 }
 
 void kavPool::Index::touched(kavPool& pool, addr_t a)
@@ -281,7 +276,7 @@ void kavPool::Index::audit(const kavPool& pool)
             largest = larger(largest, sizeOf(f));
         }
         audited(b->firstFree == first, "index first free block of a block");
-        audited(b->maxFree == largest, "index largest free block of a block");
+        audited(b->maxFree >= largest && (b->maxFree == 0) == (largest == 0), "index largest free block of a block");
     }
     audited(auditTree(pool._root, nullptr, 0, ~addr_t(0)) == records, "index holds every block");
 

@@ -107,7 +107,7 @@ struct kavPool::BlockRecord {
     BlockRecord* next;             ///< the next older block record
     void* start;                   ///< start of the block
     unsigned int size;             ///< block size in bytes
-    unsigned int maxFree;          ///< largest free block starting in this block, 0 if none
+    unsigned int maxFree;          ///< no free block starting here is larger; 0 if none
     kavpool::addr_t firstFree;     ///< lowest free block starting in this block, 0 if none
     BlockRecord* left;             ///< subtree of the blocks at lower addresses
     BlockRecord* right;            ///< subtree of the blocks at higher addresses

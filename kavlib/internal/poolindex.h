@@ -8,7 +8,10 @@
 //  * Each free block belongs to the block in which it starts (merging looks
 //    at addresses only, so it may run on into a neighbouring block placed
 //    right after).  A block record knows the lowest free block that starts
-//    in it and the size of the largest one.
+//    in it and a size that no free block starting in it exceeds: exactly
+//    the largest after a search has walked the block, possibly more after
+//    pieces were cut (finding the new largest would mean a walk every time),
+//    and 0 exactly when the block has no free block.
 //  * The block records form a treap by address whose nodes also know the
 //    largest free block in their subtree.  A first-fit search goes straight
 //    to the lowest block that holds a large enough free block and walks only
@@ -39,9 +42,9 @@ struct kavPool::Index {
     static addr_t freeBelow(kavPool& pool, BlockRecord* record);
     /// The record's maxFree has changed: bring the tree up to date.
     static void grew(kavPool& pool, BlockRecord* record);
-    /// A free block that started in `record` is gone or has shrunk: find the
-    /// record's largest free block again and bring the tree up to date.
-    static void shrank(kavPool& pool, BlockRecord* record);
+    /// The record's largest free block is known to be `largest` (0: it has
+    /// none left): bring the tree up to date.
+    static void shrank(kavPool& pool, BlockRecord* record, unsigned int largest);
     /// A free block was made or taken away at `a` (the last one below the
     /// remembered block may have changed).
     static void touched(kavPool& pool, addr_t a);
