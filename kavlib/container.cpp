@@ -46,6 +46,22 @@ void kavLinkObj::operator delete(void* p, kavPool* pool)
 
 kavContainer::~kavContainer() = default;
 
+int kavContainer::pruneChain(kavLinkObj*& head, kavLinkObj*& last) const
+{
+    int kept = 0;
+    last = nullptr;
+    for (kavLinkObj** field = &head; *field != nullptr; field = &(*field)->_next) {
+        if (!kavPool::holdsSince(*field, _stamp)) {
+            KAV_ASSERT(!_heapLinks, "links outlived their pool", "container", 401);
+            *field = nullptr; // the rest went with a released pool
+            break;
+        }
+        last = *field;
+        ++kept;
+    }
+    return kept;
+}
+
 kavObject* kavContainer::find(const kavObject& key) const
 {
     for (kavIterPtr it(this); it; it++) {
@@ -58,12 +74,13 @@ kavObject* kavContainer::find(const kavObject& key) const
 
 std::ostream& kavContainer::dump(std::ostream& os, int indent, int endLine) const
 {
+    kavIterPtr it(this); // first: it forgets links that went with their pool
     kavObject::dump(os, indent, 0);
     if (kavLib::get(6))
         os << "CT[" << _count << "]\n";
     else
         os << "\n";
-    for (kavIterPtr it(this); it; it++)
+    for (; it; it++)
         it().dump(os, indent + 4, endLine);
     return os;
 }

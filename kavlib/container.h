@@ -84,7 +84,7 @@ struct kavRangeEnd;
 class KAVLIB_API kavContainer : public kavObject {
 public:
     /// An empty container.
-    kavContainer() : _count(0) {}
+    kavContainer() : _count(0), _stamp(0), _heapLinks(false) {}
     /// Nothing beyond the root's; each concrete container's destructor has
     /// already taken out every element.
     ~kavContainer() override;
@@ -170,7 +170,44 @@ protected:
         }
     }
 
+    // ---- links that outlived their pool ----------------------------------
+    // A link lives in its element's pool, so releasing that pool (reset,
+    // tempReset, release, delete) takes the link with it.  A container
+    // notes kavPool::releaseCount() when it takes its first pooled link;
+    // while the figure is unchanged every link is valid.  Otherwise, before
+    // touching its links, it keeps those still allocated and forgets the
+    // rest (see pruneChain).
+
+    /// True when a pool was released since the links were last known valid.
+    bool linksStale() const { return _stamp != 0 && _stamp != kavPool::releaseCount(); }
+    /// Notes where the link for `obj` will live; call before making it.
+    void noteLink(const kavObject& obj)
+    {
+        if (obj.getPool() == nullptr)
+            _heapLinks = true;
+        else if (_stamp == 0)
+            _stamp = kavPool::releaseCount();
+    }
+    /// Empty again: nothing to check until the next pooled link.
+    void linksForgotten()
+    {
+        _stamp = 0;
+        _heapLinks = false;
+    }
+    /// Cuts the chain at `head` before its first link that is no longer
+    /// allocated; returns the links kept and sets `last` to the last of them.
+    /// A container that also holds links on the global heap cannot tell such
+    /// a link from one in released memory: it then stops with the report
+    /// "links outlived their pool" (file "container", line 401).
+    int pruneChain(kavLinkObj*& head, kavLinkObj*& last) const;
+    /// The links are valid again as of now (after pruning every chain).
+    void linksChecked() { _stamp = _count == 0 ? 0 : kavPool::releaseCount(); }
+
     int _count; ///< elements held
+
+private:
+    unsigned int _stamp; ///< kavPool::releaseCount() when the links were valid; 0 with no pooled link
+    bool _heapLinks;     ///< may hold links on the global heap
 };
 
 /// The abstract iterator.

@@ -36,6 +36,14 @@ public:
     void removeAll() override;
 
 private:
+    /// Forgets the links that went with a released pool (container.h).
+    void checkLinks() const
+    {
+        if (linksStale())
+            const_cast<kavList*>(this)->pruneLinks();
+    }
+    void pruneLinks();
+
     friend class kavListIter;
     kavLinkObj* _head; ///< first link, null when empty
 };

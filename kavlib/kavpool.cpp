@@ -69,6 +69,7 @@ struct kavPool::BlockRecord {
     BlockRecord* next;  ///< the next older block record
     void* start;        ///< start of the block
     unsigned int size;  ///< block size in bytes
+    unsigned int stamp; ///< releaseCount() when the block was added
 };
 
 namespace {
@@ -486,11 +487,27 @@ bool kavPool::_watched = false;
 // global heap.  It is never destroyed.
 kavPool* kavPool::_mainPool = new kavPool;
 
+unsigned int kavPool::_releases = 1;
+const void* kavPool::_newPool = nullptr;
+
+void* kavPool::operator new(std::size_t size)
+{
+    void* p = ::operator new(size);
+    _newPool = p;
+    return p;
+}
+
+void kavPool::operator delete(void* p)
+{
+    ::operator delete(p);
+}
+
 kavPool::kavPool()
     : _amem(0), _fmem(0), _rmem(0), _recycleList(), _blockList(nullptr),
       _freeList(nullptr), _next(_pools), _num(_pools == nullptr ? 0 : _pools->_num + 1),
-      _releaseFlag(true)
+      _releaseFlag(true), _onHeap(_newPool == this)
 {
+    _newPool = nullptr;
     _pools = this;
     Watch::created(*this);
 }
@@ -548,7 +565,9 @@ void kavPool::releaseAll()
     while (p != nullptr) {
         kavPool* next = p->_next; // p may be deleted below
         if (p->releaseFlag()) {
-            if (p == _mainPool)
+            // A pool that new did not make cannot be deleted: it is emptied
+            // and stays registered, like the main pool.
+            if (p == _mainPool || !p->_onHeap)
                 p->release();
             else
                 delete p;
@@ -583,15 +602,27 @@ void kavPool::addblock(unsigned int size)
     else
         setNext(prev, addr(block));
 
-    _blockList = new BlockRecord{_blockList, block, n};
+    _blockList = new BlockRecord{_blockList, block, n, _releases};
     _amem += n;
     _fmem += n;
     Watch::changed(*this, true);
 }
 
+bool kavPool::holdsSince(const void* p, unsigned int stamp)
+{
+    const addr_t a = addr(p);
+    for (const kavPool* pool = _pools; pool != nullptr; pool = pool->_next)
+        for (const BlockRecord* b = pool->_blockList; b != nullptr; b = b->next)
+            if (a >= addr(b->start) && a - addr(b->start) < b->size)
+                return b->stamp <= stamp;
+    return false;
+}
+
 void kavPool::release()
 {
     Watch::releasing(*this);
+    if (_blockList != nullptr && ++_releases == 0)
+        _releases = 1; // 0 stays free to mean "no pointer into a pool"
     while (_blockList != nullptr) {
         BlockRecord* record = _blockList;
         _blockList = record->next;
