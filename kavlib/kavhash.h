@@ -2,7 +2,8 @@
 //
 // kavHash<size> spreads object references over `size` chains by the elements'
 // own hash: element e lives in chain e.hash(size), which must lie in 0 to
-// size - 1 and stay the same while e is held.  New links go to the head of
+// size - 1 and stay the same while e is held.  A hash of size or more stops
+// add, find and remove with the report "hash < size" (kavhash, line 401).  New links go to the head of
 // their chain; no test for an equal element is made on add.  The chain array
 // is part of the container object, so a container is one allocation.
 //
@@ -76,8 +77,15 @@ protected:
 private:
     friend class kavHashIter<size>;
 
-    /// obj.hash(size): the chain of obj.
-    static unsigned int chainOf(const kavObject& obj) { return obj.hash(static_cast<int>(size)); }
+    /// obj.hash(size), checked: a hash of size or more would index past the
+    /// chain array, so it stops with the report "hash < size" (file
+    /// "kavhash", line 401).
+    static unsigned int chainOf(const kavObject& obj)
+    {
+        const unsigned int i = obj.hash(static_cast<int>(size));
+        KAV_ASSERT(i < size, "hash < size", "kavhash", 401);
+        return i;
+    }
     /// Forgets the links that went with a released pool (container.h).
     void checkLinks() const
     {
