@@ -50,7 +50,7 @@ public:
     /// Storage from `pool`, or from the global heap when `pool` is null.
     static void* operator new(std::size_t size, kavPool* pool)
     {
-        return pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : ::operator new(size);
+        return pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : heapAlloc(size);
     }
     /// Gives the reference back (which may delete the element), then the
     /// storage to the element's pool, read before the reference goes.
@@ -67,12 +67,22 @@ public:
         if (pool != nullptr)
             pool->free(link, sizeof(kavLinkObj));
         else
-            ::operator delete(link);
+            heapFree(link);
     }
+
+    /// True when `p` is a link on the global heap that was made while
+    /// kavPool::releaseCount() was at most `stamp`.  Walks every such link.
+    static bool onHeapSince(const void* p, unsigned int stamp);
 
     kavLinkObj* _next; ///< next link of the same chain, null at the end
 
 private:
+    // Links on the global heap (of unpooled elements) are kept in a list of
+    // their own, so that a container can tell them from links in memory a
+    // pool gave back (container.cpp).
+    static void* heapAlloc(std::size_t size);
+    static void heapFree(void* p);
+
     kavObject& _obj;   ///< the element
 };
 
@@ -196,9 +206,6 @@ protected:
     }
     /// Cuts the chain at `head` before its first link that is no longer
     /// allocated; returns the links kept and sets `last` to the last of them.
-    /// A container that also holds links on the global heap cannot tell such
-    /// a link from one in released memory: it then stops with the report
-    /// "links outlived their pool" (file "container", line 401).
     int pruneChain(kavLinkObj*& head, kavLinkObj*& last) const;
     /// The links are valid again as of now (after pruning every chain).
     void linksChecked() { _stamp = _count == 0 ? 0 : kavPool::releaseCount(); }
