@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace soak {
@@ -42,7 +44,11 @@ struct Elem : kavObject {
 
 class Run {
 public:
+    /// Random choices from a generator seeded with `seed`.
     explicit Run(unsigned int seed) : _random(seed) { kavLib::init(false); }
+    /// Choices from `source`, which answers a number below its argument (a
+    /// fuzzer's input).
+    explicit Run(std::function<unsigned int(unsigned int)> source) : _source(std::move(source)) { kavLib::init(false); }
     ~Run()
     {
         emptyAll();
@@ -86,7 +92,12 @@ private:
         bool pooled = false;
     };
 
-    unsigned int pick(unsigned int n) { return std::uniform_int_distribution<unsigned int>(0, n - 1)(_random); }
+    unsigned int pick(unsigned int n)
+    {
+        if (_source)
+            return _source(n) % n;
+        return std::uniform_int_distribution<unsigned int>(0, n - 1)(_random);
+    }
     kavContainer& box(unsigned int c) { return c == 0 ? static_cast<kavContainer&>(_list) : c == 1 ? static_cast<kavContainer&>(_slist) : c == 2 ? static_cast<kavContainer&>(_fifo) : *_hash; }
     Elem* any()
     {
@@ -203,7 +214,9 @@ private:
     }
     void removeAll(unsigned int c)
     {
-        std::vector<kavObject*> held = model(c);
+        std::vector<Elem*> held; // cast while they live: removeAll may delete them
+        for (kavObject* o : model(c))
+            held.push_back(static_cast<Elem*>(o));
         box(c).removeAll();
         if (c == 0)
             _mlist.clear();
@@ -213,12 +226,12 @@ private:
             _mfifo.clear();
         else
             _mhash.clear();
-        for (kavObject* o : held)
-            --_live[static_cast<Elem*>(o)].holders;
+        for (Elem* e : held)
+            --_live[e].holders;
         std::sort(held.begin(), held.end());
         held.erase(std::unique(held.begin(), held.end()), held.end());
-        for (kavObject* o : held)
-            forgetIfDead(static_cast<Elem*>(o));
+        for (Elem* e : held)
+            forgetIfDead(e);
         check(box(c).empty(), "empty after removeAll", _step);
     }
     void emptyAll()
@@ -316,6 +329,7 @@ private:
     }
 
     std::mt19937 _random;
+    std::function<unsigned int(unsigned int)> _source;
     unsigned long long _step = 0;
     int _key = 0;
     kavPool _scratch;           // the temporary tables' pool
