@@ -123,6 +123,30 @@ struct Models {
     }
 };
 
+// The one container a step touched, against its model, and the use count
+// of the item it touched: cheap enough for every step.
+void checkStep(const kavContainer& c, int which, const Models& m, const Item* item)
+{
+    int holders = 0;
+    for (const Item* e : m.list)
+        holders += e == item ? 1 : 0;
+    for (const auto& kv : m.slist)
+        holders += kv.second == item ? 1 : 0;
+    for (const Item* e : m.fifo)
+        holders += e == item ? 1 : 0;
+    for (const auto& chain : m.hash)
+        for (const Item* e : chain)
+            holders += e == item ? 1 : 0;
+    require(item->useCount() == 1 + holders, "use count");
+    const std::vector<Item*> expect = m.order(which);
+    require(c.count() == static_cast<int>(expect.size()), "count");
+    std::size_t i = 0;
+    for (kavIterPtr it(c); it; it++, ++i)
+        require(i < expect.size() && &it() == expect[i], "iteration order");
+    require(i == expect.size(), "iteration ends early");
+}
+
+// Every container, every use count, the collision count.
 void check(kavContainer* const (&c)[4], const Models& m, Item* const (&items)[nitems], const kavHash<chains>& hash)
 {
     std::map<const Item*, int> holders;
@@ -151,8 +175,13 @@ void check(kavContainer* const (&c)[4], const Models& m, Item* const (&items)[ni
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    // One pool for every input: each input gives back all it took, so the
+    // next starts from the same figures without a new block from the heap.
+    static kavPool& pool = *[] {
+        auto* p = new kavPool;
+        p->setReleaseFlag(false);
+        return p;
+    }();
     {
         Item* items[nitems];
         for (int i = 0; i < nitems; ++i) {
@@ -213,8 +242,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     m.clear(which);
                 }
             }
-            check(c, m, items, hash);
+            checkStep(*c[which], which, m, item);
+            if (steps % 16 == 0)
+                check(c, m, items, hash);
         }
+        check(c, m, items, hash);
         for (kavContainer* container : c)
             container->removeAll();
         check(c, Models(), items, hash);

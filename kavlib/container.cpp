@@ -7,6 +7,48 @@
 
 // ---- kavLinkObj ----------------------------------------------------------------
 
+namespace {
+
+// The header in front of a link on the global heap: the list of all such
+// links, and kavPool::releaseCount() when the link was made.  A link in
+// memory that a pool gave back may later share its address with a new heap
+// link; the count tells them apart.
+struct HeapLink {
+    HeapLink* prev;
+    HeapLink* next;
+    unsigned int stamp;
+};
+HeapLink heapLinks = {&heapLinks, &heapLinks, 0};
+
+} // namespace
+
+void* kavLinkObj::heapAlloc(std::size_t size)
+{
+    auto* h = static_cast<HeapLink*>(::operator new(sizeof(HeapLink) + size));
+    h->prev = &heapLinks;
+    h->next = heapLinks.next;
+    h->stamp = kavPool::releaseCount();
+    heapLinks.next->prev = h;
+    heapLinks.next = h;
+    return h + 1;
+}
+
+void kavLinkObj::heapFree(void* p)
+{
+    HeapLink* h = static_cast<HeapLink*>(p) - 1;
+    h->prev->next = h->next;
+    h->next->prev = h->prev;
+    ::operator delete(h);
+}
+
+bool kavLinkObj::onHeapSince(const void* p, unsigned int stamp)
+{
+    for (const HeapLink* h = heapLinks.next; h != &heapLinks; h = h->next)
+        if (h + 1 == p)
+            return h->stamp <= stamp;
+    return false;
+}
+
 bool kavLinkObj::isA(const char* name) const
 {
     return name == kavLinkObjClass;
@@ -27,7 +69,7 @@ void kavLinkObj::operator delete(void* p, std::size_t size)
     if (pool != nullptr)
         pool->free(p, static_cast<unsigned int>(size));
     else
-        ::operator delete(p);
+        heapFree(p);
 }
 
 void kavLinkObj::operator delete(void* p, kavPool* pool)
@@ -39,12 +81,29 @@ void kavLinkObj::operator delete(void* p, kavPool* pool)
     if (pool != nullptr)
         pool->free(p, sizeof(kavLinkObj));
     else
-        ::operator delete(p);
+        heapFree(p);
 }
 
 // ---- kavContainer ----------------------------------------------------------------
 
 kavContainer::~kavContainer() = default;
+
+int kavContainer::pruneChain(kavLinkObj*& head, kavLinkObj*& last) const
+{
+    int kept = 0;
+    last = nullptr;
+    for (kavLinkObj** field = &head; *field != nullptr; field = &(*field)->_next) {
+        const bool held = kavPool::holdsSince(*field, _stamp) ||
+                          (_heapLinks && kavLinkObj::onHeapSince(*field, _stamp));
+        if (!held) {
+            *field = nullptr; // the rest went with a released pool
+            break;
+        }
+        last = *field;
+        ++kept;
+    }
+    return kept;
+}
 
 kavObject* kavContainer::find(const kavObject& key) const
 {
@@ -58,12 +117,13 @@ kavObject* kavContainer::find(const kavObject& key) const
 
 std::ostream& kavContainer::dump(std::ostream& os, int indent, int endLine) const
 {
+    kavIterPtr it(this); // first: it forgets links that went with their pool
     kavObject::dump(os, indent, 0);
     if (kavLib::get(6))
         os << "CT[" << _count << "]\n";
     else
         os << "\n";
-    for (kavIterPtr it(this); it; it++)
+    for (; it; it++)
         it().dump(os, indent + 4, endLine);
     return os;
 }

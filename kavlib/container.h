@@ -54,7 +54,7 @@ public:
     /// Storage from `pool`, or from the global heap when `pool` is null.
     static void* operator new(std::size_t size, kavPool* pool)
     {
-        return pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : ::operator new(size);
+        return pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : heapAlloc(size);
     }
     /// Gives the reference back (which may delete the element), then the
     /// storage to the element's pool, read before the reference goes.
@@ -71,12 +71,22 @@ public:
         if (pool != nullptr)
             pool->free(link, sizeof(kavLinkObj));
         else
-            ::operator delete(link);
+            heapFree(link);
     }
+
+    /// True when `p` is a link on the global heap that was made while
+    /// kavPool::releaseCount() was at most `stamp`.  Walks every such link.
+    static bool onHeapSince(const void* p, unsigned int stamp);
 
     kavLinkObj* _next; ///< next link of the same chain, null at the end
 
 private:
+    // Links on the global heap (of unpooled elements) are kept in a list of
+    // their own, so that a container can tell them from links in memory a
+    // pool gave back (container.cpp).
+    static void* heapAlloc(std::size_t size);
+    static void heapFree(void* p);
+
     kavObject& _obj;   ///< the element
 };
 
@@ -88,7 +98,7 @@ struct kavChainPos;
 class KAVLIB_API kavContainer : public kavObject {
 public:
     /// An empty container.
-    kavContainer() : _count(0) {}
+    kavContainer() : _count(0), _stamp(0), _heapLinks(false) {}
     /// Nothing beyond the root's; each concrete container's destructor has
     /// already taken out every element.
     ~kavContainer() override;
@@ -197,7 +207,41 @@ protected:
         }
     }
 
+    // ---- links that outlived their pool ----------------------------------
+    // A link lives in its element's pool, so releasing that pool (reset,
+    // tempReset, release, delete) takes the link with it.  A container
+    // notes kavPool::releaseCount() when it takes its first pooled link;
+    // while the figure is unchanged every link is valid.  Otherwise, before
+    // touching its links, it keeps those still allocated and forgets the
+    // rest (see pruneChain).
+
+    /// True when a pool was released since the links were last known valid.
+    bool linksStale() const { return _stamp != 0 && _stamp != kavPool::releaseCount(); }
+    /// Notes where the link for `obj` will live; call before making it.
+    void noteLink(const kavObject& obj)
+    {
+        if (obj.getPool() == nullptr)
+            _heapLinks = true;
+        else if (_stamp == 0)
+            _stamp = kavPool::releaseCount();
+    }
+    /// Empty again: nothing to check until the next pooled link.
+    void linksForgotten()
+    {
+        _stamp = 0;
+        _heapLinks = false;
+    }
+    /// Cuts the chain at `head` before its first link that is no longer
+    /// allocated; returns the links kept and sets `last` to the last of them.
+    int pruneChain(kavLinkObj*& head, kavLinkObj*& last) const;
+    /// The links are valid again as of now (after pruning every chain).
+    void linksChecked() { _stamp = _count == 0 ? 0 : kavPool::releaseCount(); }
+
     int _count; ///< elements held
+
+private:
+    unsigned int _stamp; ///< kavPool::releaseCount() when the links were valid; 0 with no pooled link
+    bool _heapLinks;     ///< may hold links on the global heap
 };
 
 /// The abstract iterator.

@@ -18,6 +18,8 @@ const char* kavFifo::className() const
 
 kavObject& kavFifo::add(kavObject& obj)
 {
+    checkLinks();
+    noteLink(obj);
     kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
     if (_tail != nullptr)
         _tail->_next = link;
@@ -31,16 +33,19 @@ kavObject& kavFifo::add(kavObject& obj)
 
 kavObject* kavFifo::find(const kavObject& key) const
 {
+    checkLinks();
     return chainFind(_head, key);
 }
 
 kavIterator* kavFifo::newIterator() const
 {
+    checkLinks();
     return new (getPool()) kavFifoIter(this);
 }
 
 bool kavFifo::remove(kavObject& obj)
 {
+    checkLinks();
     kavLinkObj* before = nullptr;
     for (kavLinkObj* link = _head; link != nullptr; before = link, link = link->_next) {
         if (!objEqual(link->getObj(), obj))
@@ -60,9 +65,17 @@ bool kavFifo::remove(kavObject& obj)
 
 void kavFifo::removeAll()
 {
+    checkLinks();
     _count = 0;
     chainRelease(_head);
     _tail = nullptr;
+    linksForgotten();
+}
+
+void kavFifo::pruneLinks()
+{
+    _count = pruneChain(_head, _tail);
+    linksChecked();
 }
 
 // ---- kavFifoIter ----------------------------------------------------------------

@@ -47,6 +47,14 @@ public:
     }
 
 private:
+    /// Forgets the links that went with a released pool (container.h).
+    void checkLinks() const
+    {
+        if (linksStale())
+            const_cast<kavFifo*>(this)->pruneLinks();
+    }
+    void pruneLinks();
+
     friend class kavFifoIter;
     kavLinkObj* _head; ///< first link, null when empty
     kavLinkObj* _tail; ///< last link, null when empty

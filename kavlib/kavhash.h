@@ -2,7 +2,8 @@
 //
 // kavHash<size> spreads object references over `size` chains by the elements'
 // own hash: element e lives in chain e.hash(size), which must lie in 0 to
-// size - 1 and stay the same while e is held.  New links go to the head of
+// size - 1 and stay the same while e is held.  A hash of size or more stops
+// add, find and remove with the report "hash < size" (kavhash, line 401).  New links go to the head of
 // their chain; no test for an equal element is made on add.  The chain array
 // is part of the container object, so a container is one allocation.
 //
@@ -52,7 +53,11 @@ public:
     kavObject& add(kavObject& obj) override;
     /// The first element of chain key.hash(size), from its head, with
     /// objEqual(element, key), or null.  Only that chain is walked.
-    kavObject* find(const kavObject& key) const override { return chainFind(_chains[key.hash(size)], key); }
+    kavObject* find(const kavObject& key) const override
+    {
+        checkLinks();
+        return chainFind(_chains[chainOf(key)], key);
+    }
     /// A new kavHashIter on the first element, made in the container's pool
     /// (the main pool for an unpooled container); the caller owns it.
     kavIterator* newIterator() const override;
@@ -90,6 +95,24 @@ protected:
 
 private:
     friend class kavHashIter<size>;
+
+    /// obj.hash(size), checked: a hash of size or more would index past the
+    /// chain array, so it stops with the report "hash < size" (file
+    /// "kavhash", line 401).
+    static unsigned int chainOf(const kavObject& obj)
+    {
+        const unsigned int i = obj.hash(static_cast<int>(size));
+        KAV_ASSERT(i < size, "hash < size", "kavhash", 401);
+        return i;
+    }
+    /// Forgets the links that went with a released pool (container.h).
+    void checkLinks() const
+    {
+        if (linksStale())
+            const_cast<kavHash*>(this)->pruneLinks();
+    }
+    void pruneLinks();
+
     unsigned int _collisions;    ///< count() minus the non-empty chains
     kavLinkObj* _chains[size];   ///< chain heads, null when empty
 };
@@ -157,8 +180,12 @@ private:
 template <unsigned int size>
 kavObject& kavHash<size>::add(kavObject& obj)
 {
+    checkLinks();
+    // The chain is chosen before the link is made: should hash throw,
+    // nothing has changed.
+    kavLinkObj*& chain = _chains[chainOf(obj)];
+    noteLink(obj);
     kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
-    kavLinkObj*& chain = _chains[obj.hash(size)];
     if (chain != nullptr)
         ++_collisions;
     link->_next = chain;
@@ -170,13 +197,15 @@ kavObject& kavHash<size>::add(kavObject& obj)
 template <unsigned int size>
 kavIterator* kavHash<size>::newIterator() const
 {
+    checkLinks();
     return new (getPool()) kavHashIter<size>(this);
 }
 
 template <unsigned int size>
 bool kavHash<size>::remove(kavObject& obj)
 {
-    kavLinkObj*& chain = _chains[obj.hash(size)];
+    checkLinks();
+    kavLinkObj*& chain = _chains[chainOf(obj)];
     kavLinkObj** field = chainFindField(&chain, obj);
     if (field == nullptr)
         return false;
@@ -192,10 +221,26 @@ bool kavHash<size>::remove(kavObject& obj)
 template <unsigned int size>
 void kavHash<size>::removeAll()
 {
+    checkLinks();
     for (kavLinkObj*& chain : _chains)
         chainRelease(chain);
     _count = 0;
     _collisions = 0;
+    linksForgotten();
+}
+
+template <unsigned int size>
+void kavHash<size>::pruneLinks()
+{
+    kavLinkObj* last;
+    int kept = 0, chains = 0;
+    for (kavLinkObj*& chain : _chains) {
+        kept += pruneChain(chain, last);
+        chains += chain != nullptr ? 1 : 0;
+    }
+    _count = kept;
+    _collisions = static_cast<unsigned int>(kept - chains);
+    linksChecked();
 }
 
 template <unsigned int size>
@@ -203,6 +248,7 @@ std::ostream& kavHash<size>::dump(std::ostream& os, int indent, int endLine) con
 {
     if (!kavLib::get(5))
         return kavContainer::dump(os, indent, endLine);
+    checkLinks();
     kavObject::dump(os, indent, 0);
     os << "CT[" << _count << "] CL[" << _collisions << "]\n";
     for (kavIterPtr it(this); it; it++)

@@ -18,6 +18,8 @@ const char* kavList::className() const
 
 kavObject& kavList::add(kavObject& obj)
 {
+    checkLinks();
+    noteLink(obj);
     kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
     link->_next = _head;
     _head = link;
@@ -27,23 +29,35 @@ kavObject& kavList::add(kavObject& obj)
 
 kavObject* kavList::find(const kavObject& key) const
 {
+    checkLinks();
     return chainFind(_head, key);
 }
 
 kavIterator* kavList::newIterator() const
 {
+    checkLinks();
     return new (getPool()) kavListIter(this);
 }
 
 bool kavList::remove(kavObject& obj)
 {
+    checkLinks();
     return chainRemove(&_head, obj, _count);
 }
 
 void kavList::removeAll()
 {
+    checkLinks();
     _count = 0;
     chainRelease(_head);
+    linksForgotten();
+}
+
+void kavList::pruneLinks()
+{
+    kavLinkObj* last;
+    _count = pruneChain(_head, last);
+    linksChecked();
 }
 
 // ---- kavListIter ----------------------------------------------------------------

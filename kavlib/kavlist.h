@@ -46,6 +46,14 @@ public:
     }
 
 private:
+    /// Forgets the links that went with a released pool (container.h).
+    void checkLinks() const
+    {
+        if (linksStale())
+            const_cast<kavList*>(this)->pruneLinks();
+    }
+    void pruneLinks();
+
     friend class kavListIter;
     kavLinkObj* _head; ///< first link, null when empty
 };

@@ -40,8 +40,10 @@ void kavpool::misuse(bool ok, const char* text, int line)
 
 kavPool::kavPool()
     : _amem(0), _fmem(0), _rmem(0), _recycleList(), _blockList(nullptr), _freeList(nullptr), _next(nullptr),
-      _num(0), _releaseFlag(true), _root(nullptr), _hint(nullptr), _hintBelow(0), _predKnown(false), _pred(nullptr)
+      _num(0), _releaseFlag(true), _root(nullptr), _hint(nullptr), _hintBelow(0), _predKnown(false), _pred(nullptr),
+      _onHeap(_newPool == this)
 {
+    _newPool = nullptr;
     Watch::created(*this); // first: it may need the heap, and fail
     enlist();
 }
@@ -88,7 +90,7 @@ void kavPool::addblock(unsigned int size)
     void* block = ::operator new(n);
     BlockRecord* record;
     try {
-        record = new BlockRecord{_blockList, block, n, n, addr(block), nullptr, nullptr, nullptr, n, 0};
+        record = new BlockRecord{_blockList, block, n, n, addr(block), nullptr, nullptr, nullptr, n, 0, _releases};
     } catch (...) {
         ::operator delete(block);
         throw;
@@ -113,6 +115,8 @@ void kavPool::addblock(unsigned int size)
 void kavPool::release()
 {
     Watch::releasing(*this);
+    if (_blockList != nullptr && ++_releases == 0)
+        _releases = 1; // 0 stays free to mean "no pointer into a pool"
     while (_blockList != nullptr) {
         BlockRecord* record = _blockList;
         _blockList = record->next;

@@ -57,6 +57,7 @@
 #include <kavlib/export.h>
 #include <kavlib/kavassert.h>
 
+#include <cstddef>
 #include <cstring>
 #include <iosfwd>
 
@@ -139,10 +140,27 @@ public:
     static unsigned int apools(); ///< sum of amem() over all pools
     static unsigned int upools(); ///< sum of umem() over all pools
     /// Releases the main pool and deletes every other pool, each only when
-    /// its release flag is set.  No object destructor runs.
+    /// its release flag is set; a pool not made by new is released instead
+    /// of deleted.  No object destructor runs.
     static void releaseAll();
     /// Writes the report of every pool, newest first, and the totals.
     static void printAll(std::ostream& os);
+
+    // ---- lifetimes ------------------------------------------------------------
+    /// How many times a pool has given blocks back to the global heap since
+    /// the library was loaded (never 0).  Whoever keeps pointers into pools
+    /// notes this figure; while it is unchanged every such pointer is valid.
+    static unsigned int releaseCount() { return _releases; }
+    /// True when `p` lies in a block of a registered pool that was added
+    /// while releaseCount() was at most `stamp`, and so has stayed allocated
+    /// since: a piece handed out then is still there.  Walks every block.
+    static bool holdsSince(const void* p, unsigned int stamp);
+
+    /// A pool made with new: releaseAll() may delete it.  A pool made any
+    /// other way (static, automatic, member) is released instead.
+    static void* operator new(std::size_t size);
+    /// Gives a pool made with new back to the global heap.
+    static void operator delete(void* p);
 
 private:
 public:
@@ -231,10 +249,13 @@ private:
     unsigned int _hintBelow;            ///< no free block below _hint is larger
     bool _predKnown;                    ///< _pred is up to date
     void* _pred;                        ///< the last free block below _hint, if known
+    bool _onHeap;                       ///< made by operator new: releaseAll() deletes it
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool
     static bool _watched;               ///< alloc() and free() go out of line
+    static unsigned int _releases;      ///< see releaseCount()
+    static const void* _newPool;        ///< storage of the pool being made by new
 };
 
 /// Writes the pool's report through its virtual print().

@@ -18,12 +18,15 @@ const char* kavSList::className() const
 
 kavObject& kavSList::add(kavObject& obj)
 {
-    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    checkLinks();
     // Pass every element that the new object does not compare below, so that
-    // it goes after all its equals.
+    // it goes after all its equals.  The place is found before the link is
+    // made: should objcmp throw, nothing has changed.
     kavLinkObj** field = &_head;
     while (*field != nullptr && !objLess(obj, (*field)->getObj()))
         field = &(*field)->_next;
+    noteLink(obj);
+    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
     link->_next = *field;
     *field = link;
     ++_count;
@@ -32,23 +35,35 @@ kavObject& kavSList::add(kavObject& obj)
 
 kavObject* kavSList::find(const kavObject& key) const
 {
+    checkLinks();
     return chainFind(_head, key);
 }
 
 kavIterator* kavSList::newIterator() const
 {
+    checkLinks();
     return new (getPool()) kavSListIter(this);
 }
 
 bool kavSList::remove(kavObject& obj)
 {
+    checkLinks();
     return chainRemove(&_head, obj, _count);
 }
 
 void kavSList::removeAll()
 {
+    checkLinks();
     _count = 0;
     chainRelease(_head);
+    linksForgotten();
+}
+
+void kavSList::pruneLinks()
+{
+    kavLinkObj* last;
+    _count = pruneChain(_head, last);
+    linksChecked();
 }
 
 // ---- kavSListIter ----------------------------------------------------------------

@@ -51,6 +51,14 @@ public:
     }
 
 private:
+    /// Forgets the links that went with a released pool (container.h).
+    void checkLinks() const
+    {
+        if (linksStale())
+            const_cast<kavSList*>(this)->pruneLinks();
+    }
+    void pruneLinks();
+
     friend class kavSListIter;
     kavLinkObj* _head; ///< first link, null when empty
 };

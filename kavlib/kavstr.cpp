@@ -181,7 +181,12 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
         delete candidate;
         return static_cast<kavStrElem&>(*found);
     }
-    add(*candidate);
+    try {
+        add(*candidate);
+    } catch (...) {
+        delete candidate; // no link could be made: the table stays as it was
+        throw;
+    }
     return *candidate;
 }
 

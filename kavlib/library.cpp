@@ -134,8 +134,16 @@ void kavLib::reset()
 
 void kavLib::tempInit(kavPool* pool)
 {
-    if (pool == nullptr)
+    if (pool == nullptr) {
         pool = new kavPool;
+        try {
+            kavStringTbl::establishTemp(pool);
+        } catch (...) {
+            delete pool; // the table could not be made: no pool is left behind
+            throw;
+        }
+        return;
+    }
     kavStringTbl::establishTemp(pool);
 }
 

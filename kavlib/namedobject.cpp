@@ -5,19 +5,21 @@
 
 #include <ostream>
 
-kavNamedObj::kavNamedObj(const kavString& s) : _name(nullptr)
+kavNamedObj::kavNamedObj(const kavString& s) : _stamp(kavPool::releaseCount()), _name(nullptr)
 {
     _name = new (getPool()) kavString(s);
 }
 
-kavNamedObj::kavNamedObj(const kavNamedObj& other) : kavObject(), _name(nullptr)
+kavNamedObj::kavNamedObj(const kavNamedObj& other) : kavObject(), _stamp(kavPool::releaseCount()), _name(nullptr)
 {
     _name = new (getPool()) kavString(*other._name);
 }
 
 kavNamedObj::~kavNamedObj()
 {
-    if (_name != nullptr)
+    // The name lives in a pool (this object's, else the main pool).  Once a
+    // pool was released, it is given back only if its block is still there.
+    if (_name != nullptr && (_stamp == kavPool::releaseCount() || kavPool::holdsSince(_name, _stamp)))
         delete _name;
 }
 

@@ -22,7 +22,8 @@ public:
     explicit kavNamedObj(const kavString& s);
     /// A new object with its own copy of other's name string.
     kavNamedObj(const kavNamedObj& other);
-    /// Destroys the name string; the element stays in its table.
+    /// Destroys the name string; the element stays in its table.  A name
+    /// that went with its released pool (reset) is left alone.
     ~kavNamedObj() override;
 
     /// The name never changes: no assignment.
@@ -48,6 +49,9 @@ public:
     const char* className() const override;
 
 private:
+    /// kavPool::releaseCount() when the name was made: the destructor gives
+    /// the name back only while its pool still holds it.
+    unsigned int _stamp;
     kavString* _name; ///< the object's own name string
 };
 

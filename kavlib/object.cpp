@@ -33,23 +33,25 @@ const char* const kavSptrClass = "kavSptr";
 
 kavObject::Pending kavObject::_pending[kavObject::maxPending];
 int kavObject::_npending = 0;
-kavObject::Pending kavObject::_destroyed = {nullptr, nullptr};
+kavObject::Pending kavObject::_built[kavObject::maxBuilt];
+unsigned int kavObject::_nbuilt = 0;
+kavObject::Pending kavObject::_destroyed = {nullptr, nullptr, 0};
 
 // The stack is full: the oldest entry gives way.
-void kavObject::pushPendingFull(const void* where, kavPool* pool)
+void kavObject::pushPendingFull(const Pending& entry)
 {
     for (int i = 1; i < maxPending; ++i)
         _pending[i - 1] = _pending[i];
-    _pending[maxPending - 1] = Pending{where, pool};
+    _pending[maxPending - 1] = entry;
 }
 
 // Takes the entry for `where` off the stack below its top; false when there
 // is none.
-bool kavObject::takeOlderPending(const void* where, kavPool*& pool)
+bool kavObject::takeOlderPending(const void* where, Pending& entry)
 {
     for (int i = _npending - 2; i >= 0; --i) {
         if (_pending[i].where == where) {
-            pool = _pending[i].pool;
+            entry = _pending[i];
             for (int j = i + 1; j < _npending; ++j)
                 _pending[j - 1] = _pending[j];
             --_npending;
@@ -80,11 +82,28 @@ kavPool* poolFor(kavPool* pool)
 
 void kavObject::operator delete(void* p, kavPool* pool)
 {
-    kavPool* owner;
-    takePending(p, owner); // the constructor never ran
+    // The size operator new was asked for: on the pending stack when the
+    // root constructor never ran, else in the ring of objects it built
+    // (newest first).  Beyond the ring, the root's own size is all we know.
+    std::size_t size = sizeof(kavObject);
+    Pending entry;
+    if (takePending(p, entry)) {
+        size = entry.size;
+    } else {
+        for (unsigned int i = 0; i < maxBuilt && i < _nbuilt; ++i) {
+            Pending& built = _built[(_nbuilt - 1 - i) % maxBuilt];
+            if (built.where == p) {
+                size = built.size;
+                built.where = nullptr;
+                break;
+            }
+        }
+    }
+    if (_destroyed.where == p)
+        _destroyed = Pending{nullptr, nullptr, 0};
     pool = poolFor(pool);
     if (pool != nullptr)
-        pool->free(p, sizeof(kavObject));
+        pool->free(p, static_cast<unsigned int>(size));
     else
         ::operator delete(p);
 }

@@ -87,10 +87,9 @@ public:
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     /// Gives the storage back to the object's pool (or the global heap).
     inline static void operator delete(void* p, std::size_t size);
-    /// Undoes operator new(size, pool) when a constructor throws.  This form
-    /// is given no size, so it returns a piece of sizeof(kavObject) bytes:
-    /// for a larger class the rest of the piece stays counted as in use (and
-    /// unused) until the pool is released.
+    /// Undoes operator new(size, pool) when a constructor throws: gives the
+    /// whole piece back, with the size that operator new was asked for (the
+    /// record of the pending construction keeps it; see below).
     static void operator delete(void* p, kavPool* pool);
     /// Undoes operator new(size, nullptr) when a constructor throws.
     static void operator delete(void* p, std::nullptr_t) { operator delete(p, static_cast<kavPool*>(nullptr)); }
@@ -154,19 +153,30 @@ private:
     // stack, an entry below the top) are out of line.  They are declared
     // inline in the class too: a DLL import of the class must know before
     // their first use that they are not imported.
+    //
+    // A constructor that throws sends the storage back through the
+    // placement form of operator delete, which C++ gives no size.  So the
+    // root constructor moves its record, size included, into a small ring of
+    // objects under construction; the placement delete finds the size there
+    // (or still on the pending stack, when the root constructor never ran).
     struct Pending {
         const void* where; ///< storage handed out by operator new
         kavPool* pool;     ///< its pool, null for the global heap
+        std::size_t size;  ///< the size operator new was asked for
     };
     /// Depth of the pending stack: the nesting of new-expressions, a handful
     /// at most.  Should storage be allocated and never constructed, the
     /// oldest entries give way.
     static constexpr int maxPending = 64;
+    /// Objects whose root part was built most recently, newest last: a
+    /// constructor that throws finds its size here as long as it made fewer
+    /// than maxBuilt pooled objects of its own before throwing.
+    static constexpr unsigned int maxBuilt = 64;
 
-    inline static void pushPending(const void* where, kavPool* pool);
-    inline static bool takePending(const void* where, kavPool*& pool);
-    static void pushPendingFull(const void* where, kavPool* pool);
-    static bool takeOlderPending(const void* where, kavPool*& pool);
+    inline static void pushPending(const void* where, kavPool* pool, std::size_t size);
+    inline static bool takePending(const void* where, Pending& entry);
+    static void pushPendingFull(const Pending& entry);
+    static bool takeOlderPending(const void* where, Pending& entry);
     // The global heap when there is no pool (no main pool either).  Out of
     // line: inlined, GCC would see the global operator delete applied to
     // what the class's operator new returned and warn about a mismatch.
@@ -178,45 +188,49 @@ private:
 
     static Pending _pending[maxPending]; ///< pending allocations, oldest first
     static int _npending;                ///< entries in _pending
+    static Pending _built[maxBuilt];     ///< ring of objects under construction
+    static unsigned int _nbuilt;         ///< entries ever put in _built
     static Pending _destroyed;           ///< the object whose root destructor ran last
 };
 
-inline void kavObject::pushPending(const void* where, kavPool* pool)
+inline void kavObject::pushPending(const void* where, kavPool* pool, std::size_t size)
 {
     if (_npending == maxPending) {
-        pushPendingFull(where, pool);
+        pushPendingFull(Pending{where, pool, size});
         return;
     }
-    _pending[_npending] = Pending{where, pool};
+    _pending[_npending] = Pending{where, pool, size};
     ++_npending;
 }
 
 // Takes the entry for `where` off the stack; false when there is none.  The
 // constructor of a pooled object nearly always finds its entry on top: its
 // operator new ran just before.
-inline bool kavObject::takePending(const void* where, kavPool*& pool)
+inline bool kavObject::takePending(const void* where, Pending& entry)
 {
     if (_npending == 0)
         return false;
     const Pending& top = _pending[_npending - 1];
     if (top.where == where) {
-        pool = top.pool;
+        entry = top;
         --_npending;
         return true;
     }
-    return takeOlderPending(where, pool);
+    return takeOlderPending(where, entry);
 }
 
 inline kavObject::kavObject() : _pool(nullptr), _useCount(0)
 {
-    kavPool* pool;
-    if (takePending(this, pool))
-        _pool = pool;
+    Pending entry;
+    if (takePending(this, entry)) {
+        _pool = entry.pool;
+        _built[_nbuilt++ % maxBuilt] = entry;
+    }
 }
 
 inline kavObject::~kavObject()
 {
-    _destroyed = Pending{this, _pool};
+    _destroyed = Pending{this, _pool, 0};
 }
 
 inline void* kavObject::operator new(std::size_t size, kavPool* pool)
@@ -224,14 +238,14 @@ inline void* kavObject::operator new(std::size_t size, kavPool* pool)
     if (pool == nullptr)
         pool = kavPool::mainPool();
     void* p = pool != nullptr ? pool->alloc(static_cast<unsigned int>(size)) : heapAlloc(size);
-    pushPending(p, pool);
+    pushPending(p, pool, size);
     return p;
 }
 
 inline void kavObject::operator delete(void* p, std::size_t size)
 {
     kavPool* pool = _destroyed.where == p ? _destroyed.pool : nullptr;
-    _destroyed = Pending{nullptr, nullptr};
+    _destroyed = Pending{nullptr, nullptr, 0};
     if (pool != nullptr)
         pool->free(p, static_cast<unsigned int>(size));
     else

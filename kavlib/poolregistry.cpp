@@ -27,6 +27,23 @@ bool kavPool::_watched = KAVLIB_POOL_ALWAYS_WATCHED;
 // global heap.  It is never destroyed.
 kavPool* kavPool::_mainPool = new kavPool;
 
+unsigned int kavPool::_releases = 1;
+const void* kavPool::_newPool = nullptr;
+
+// A pool made with new says so to its constructor, which notes it: only such
+// a pool may releaseAll() delete.
+void* kavPool::operator new(std::size_t size)
+{
+    void* p = ::operator new(size);
+    _newPool = p;
+    return p;
+}
+
+void kavPool::operator delete(void* p)
+{
+    ::operator delete(p);
+}
+
 // Enters a pool at the head of the registry with the number after the newest.
 void kavPool::enlist()
 {
@@ -81,13 +98,25 @@ void kavPool::releaseAll()
     while (p != nullptr) {
         kavPool* next = p->_next; // p may be deleted below
         if (p->releaseFlag()) {
-            if (p == _mainPool)
+            // A pool that new did not make cannot be deleted: it is emptied
+            // and stays registered, like the main pool.
+            if (p == _mainPool || !p->_onHeap)
                 p->release();
             else
                 delete p;
         }
         p = next;
     }
+}
+
+bool kavPool::holdsSince(const void* p, unsigned int stamp)
+{
+    const addr_t a = addr(p);
+    for (const kavPool* pool = _pools; pool != nullptr; pool = pool->_next)
+        for (const BlockRecord* b = pool->_blockList; b != nullptr; b = b->next)
+            if (a >= b->begin() && a < b->end())
+                return b->stamp <= stamp;
+    return false;
 }
 
 // ---- identity and reports ------------------------------------------------

@@ -100,3 +100,18 @@ TEST_F(kavLibTest, HashIteratorChecksDeath)
 {
     expectIteratorChecks<kavHash4191>("kavhash", 287, "_index < size", 327);
 }
+
+// A hash of the chain count or more would index past the chain array: add,
+// find and remove stop with the library's report instead.
+TEST_F(kavLibTest, HashOutOfRangeIsReported)
+{
+    struct Wide : kavObject {
+        unsigned int hash(int n) const override { return static_cast<unsigned int>(n); } // no such chain
+    } wide;
+    auto* hash = new (nullptr) kavHash<7>;
+    const std::string report = assertionReport("hash < size", "kavhash", 401);
+    EXPECT_DEATH(hash->add(wide), report);
+    EXPECT_DEATH(hash->find(wide), report);
+    EXPECT_DEATH(hash->remove(wide), report);
+    delete hash;
+}

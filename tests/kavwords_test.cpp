@@ -88,6 +88,7 @@ protected:
         std::string bytes("one\0two\xff\xfe three\n", 16);
         bytes += std::string(2000000, 'x') + " ";          // one line of 2 MB, one word of 2 MB
         bytes += std::string(63, 'y') + "\xc3\xa9" + " z"; // a UTF-8 letter across the 64-byte cut
+        bytes += " " + std::string(63, 'w') + "'s";             // an apostrophe at the cut
         write("k.bin", bytes);
     }
     void TearDown() override
@@ -138,11 +139,15 @@ TEST_F(kavwordsTest, CountsKnownTexts)
           "\nLines with \"y\": 2\n  a.txt:1: " + line + "  (standard input):1: y y\n\n"
           "All 5 words in alphabetical order:\n       3  don't\n       1  quoted\n       1  rock'n'roll\n"
           "       1  x\n       3  y\n"}},
-        {"k.bin -n 0 --sorted", 0, "kavwords: k.bin: binary data (NUL bytes) read as text\n",
-         {"Files, in the order read:\n  k.bin: 2 lines, 6 words, 6 distinct, 6 new, 2 words cut to 64 bytes\n"
-          "Total: 6 words, 6 distinct\nString table: 7 texts in 4191 chains, 0 collisions\n\n"
-          "All 6 words in alphabetical order:\n       1  one\n       1  three\n       1  two\xff\xfe\n"
-          "       1  " + std::string(64, 'x') + "\n       1  " + std::string(63, 'y') + "\n       1  z\n"}},
+        {"k.bin -n 0 --sorted --where " + std::string(63, 'w'), 0,
+         "kavwords: k.bin: binary data (NUL bytes) read as text\n",
+         {"Files, in the order read:\n  k.bin: 2 lines, 7 words, 7 distinct, 7 new, 3 words cut to 64 bytes\n"
+          "Total: 7 words, 7 distinct\nString table: 9 texts in 4191 chains, 0 collisions\n\n"
+          "Lines with \"" + std::string(63, 'w') + "\": 1\n",
+          "All 7 words in alphabetical order:\n       1  one\n       1  three\n       1  two\xff\xfe\n"
+          "       1  " + std::string(63, 'w') + "\n       1  " + std::string(64, 'x') + "\n       1  " +
+          std::string(63, 'y') + "\n       1  z\n"},
+         false},
         {"-n 3", 0, "",
          {"No file named: the sample text, Persuasion by Jane Austen (",
           "  persuasion.txt: 8330 lines, 83620 words, 5822 distinct, 5822 new\nTotal: 83620 words, 5822 distinct\n",
@@ -194,4 +199,8 @@ TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
     }
 #endif
     check(cases);
+    // Output that cannot be written fails too.
+    const int status = std::system("\"" KAVWORDS "\" k.txt >/dev/full 2>err.txt");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_EQ(slurp("err.txt"), "kavwords: cannot write the output\n");
 }

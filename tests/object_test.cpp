@@ -175,3 +175,32 @@ TEST_F(kavInitTest, ClassIdentityFollowsTheClassTree)
     const char sameLetters[] = "kavObject";
     EXPECT_FALSE(obj.isA(sameLetters));
 }
+
+// A constructor that throws gives its whole piece back, whatever the size of
+// its class: when it throws before anything else (the checked build would
+// report a size that rounds differently), after making pooled objects of its
+// own, and when an argument of the new-expression throws before any
+// constructor runs.
+TEST_F(kavLibTest, ThrowingConstructorGivesTheWholePieceBack)
+{
+    struct Failing : kavObject {
+        explicit Failing(int inner)
+        {
+            for (int i = 0; i < inner; ++i)
+                delete new (getPool()) kavObject;
+            throw 1;
+        }
+        char pad[200] = {};
+    };
+    const auto fail = []() -> int { throw 2; };
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    for (int inner : {0, 3}) {
+        EXPECT_THROW(new (&pool) Failing(inner), int);
+        EXPECT_EQ(pool.umem(), 0u);
+    }
+    EXPECT_THROW(new (&pool) Failing(fail()), int);
+    EXPECT_THROW(new (nullptr) Failing(0), int);
+    EXPECT_EQ(pool.umem() + kavPool::mainPool()->umem(), 0u);
+    EXPECT_EQ(pool.rmem(), pooledSize(sizeof(Failing)) + pooledSize(sizeof(kavObject)));
+}

@@ -35,7 +35,7 @@
 namespace {
 
 // Exit statuses.
-constexpr int exitFile = 1;  // a file could not be opened or read
+constexpr int exitFile = 1;  // a file could not be opened or read, or the output written
 constexpr int exitUsage = 2; // the command line is wrong
 
 const char* const usage =
@@ -558,6 +558,12 @@ int main(int argc, char** argv)
     if (options.report && result == 0) {
         std::cout << "\nPools after kavLib::reset:\n";
         kavPool::printAll(std::cout);
+    }
+    // Output that could not be written (a full disk, a closed pipe) is a
+    // failure too, not a silent success.
+    if (!std::cout.flush()) {
+        std::cerr << "kavwords: cannot write the output\n";
+        return result != 0 ? result : exitFile;
     }
     return result;
 }

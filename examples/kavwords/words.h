@@ -259,7 +259,11 @@ void kavWordSplitter::endWord(OnWord&& onWord)
     if (_length == 0)
         return;
     if (_cut) {
+        // Never inside a UTF-8 sequence, and never ending in an apostrophe:
+        // the word must read back as a word (--where takes it).
         _length = completeLength(_word, _length);
+        while (_word[_length - 1] == '\'')
+            --_length;
         ++_tally.cut;
         _cut = false;
     }

@@ -114,6 +114,7 @@ struct kavPool::BlockRecord {
     BlockRecord* parent;           ///< null at the root
     unsigned int subMax;           ///< largest maxFree in this subtree
     unsigned int priority;         ///< tree priority, above every child's
+    unsigned int stamp;            ///< kavPool::releaseCount() when the block was added
 
     kavpool::addr_t begin() const { return kavpool::addr(start); }
     kavpool::addr_t end() const { return kavpool::addr(start) + size; }

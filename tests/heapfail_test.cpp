@@ -1,0 +1,286 @@
+// Strong exception safety.  A scripted workload that touches every class is
+// run once per N, failing its N-th global heap call with std::bad_alloc:
+// every operation that fails leaves every container, table, use count and
+// pool exactly as before it, and after the closing reset no heap memory is
+// left behind.  User code that throws (objcmp, hash, a constructor) is held
+// to the same rule.  This program replaces the global operator new and
+// delete, which is why it is an executable of its own.
+#include "testutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <optional>
+
+namespace {
+
+long long calls = 0;      // heap calls made while armed
+long long failAt = 0;     // the armed call that fails (0: none)
+long long live = 0;       // heap pieces not given back
+bool armed = false;       // failing is on (inside a library call)
+bool afterBlock = false;  // the previous call took a pool block
+bool failed = false;      // the armed call has failed
+
+// Whether an armed heap call may be made to fail.  A pool takes a record
+// for every block right after the block itself; that step is not yet
+// undone when it fails, so the sweep lets it succeed.  The checked build's
+// tables of live pieces take heap memory of their own inside pool calls; in
+// that build only the library's own requests (blocks, links on the heap,
+// pools) are failed.
+// The checked build's tables keep heap memory of their own from run to run,
+// so there the heap balance is not checked; the pools' figures still are.
+#if KAVLIB_CHECKED
+constexpr bool countsHeap = false;
+#else
+constexpr bool countsHeap = true;
+#endif
+
+bool mayFail(std::size_t n)
+{
+    if (afterBlock)
+        return false;
+#if KAVLIB_CHECKED
+    return n >= kavPool::minBlock || n == sizeof(kavLinkObj) || n == sizeof(kavPool);
+#else
+    (void)n;
+    return true;
+#endif
+}
+
+} // namespace
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void* operator new(std::size_t n)
+{
+    if (armed) {
+        ++calls;
+        const bool block = n >= kavPool::minBlock;
+        if (calls == failAt && mayFail(n)) {
+            failed = true;
+            throw std::bad_alloc();
+        }
+        afterBlock = block;
+    }
+    if (void* p = std::malloc(n == 0 ? 1 : n)) {
+        ++live;
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    if (p == nullptr)
+        return;
+    --live;
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace {
+
+// An element large enough that a few of them fill a pool block.
+struct Big : kavTestElem {
+    explicit Big(int k) : kavTestElem(k) {}
+    char pad[3000] = {};
+};
+
+// Everything the workload made, and the state it is in.
+struct World {
+    kavPool* pool = nullptr;
+    kavPool scratch;
+    kavList list;
+    kavSList slist;
+    kavFifo fifo;
+    kavHash<4191>* hash = nullptr;
+    kavTestElem automatic{-1};
+    std::vector<kavObject*> made;
+
+    World() { scratch.setReleaseFlag(false); }
+
+    // The whole observable state, as text: containers with their elements
+    // and use counts, the tables, every pool's figures.
+    std::string state() const
+    {
+        std::ostringstream os;
+        const auto show = [&](const char* name, const kavContainer& c) {
+            os << name << c.count() << ":";
+            for (kavObject* o : walk(c))
+                os << static_cast<const void*>(o) << "/" << o->useCount() << " ";
+            os << "\n";
+        };
+        show("list", list), show("slist", slist), show("fifo", fifo);
+        if (hash != nullptr)
+            show("hash", *hash), os << "collisions " << hash->collisions() << "\n";
+        for (const kavStringTbl* t : {kavStringTbl::table(), kavStringTbl::tempTable()})
+            if (t != nullptr)
+                os << "table " << t->count() << " " << t->collisions() << "\n";
+        os << "pools " << kavPool::npools() << " " << kavPool::apools() << " " << kavPool::upools() << "\n";
+        kavPool::printAll(os);
+        return os.str();
+    }
+};
+
+// Runs one library call armed; when it fails, nothing may have changed.
+void step(World& w, const std::function<void()>& call)
+{
+    const std::string before = w.state();
+    armed = true;
+    try {
+        call();
+        armed = false;
+    } catch (const std::bad_alloc&) {
+        armed = false;
+        ASSERT_EQ(w.state(), before) << "after the failing heap call " << failAt;
+    }
+}
+
+// The workload: pools, objects, every container, strings, named objects, a
+// temporary table, iterators and dumps, removal, and the closing reset.
+void workload()
+{
+    World w;
+    step(w, [] { kavLib::init(false); });
+    step(w, [&] { w.pool = new kavPool; });
+    if (w.pool == nullptr)
+        return kavLib::reset();
+    step(w, [&] { w.hash = new (w.pool) kavHash<4191>; });
+    for (int i = 0; i < 24; ++i) {
+        kavObject* e = nullptr;
+        step(w, [&] { e = i % 2 == 0 ? new (w.pool) Big(i) : new (w.pool) kavTestElem(i); });
+        if (e == nullptr)
+            continue;
+        w.made.push_back(e);
+        step(w, [&] { w.list.add(*e); });
+        step(w, [&] { w.slist.add(*e); });
+        step(w, [&] { w.fifo.add(*e); });
+        if (w.hash != nullptr)
+            step(w, [&] { w.hash->add(*e); });
+    }
+    for (int i = 0; i < 8; ++i) {
+        step(w, [&] { w.list.add(w.automatic); });
+        step(w, [&] { w.fifo.add(w.automatic); });
+    }
+    for (const char* text : {"alpha", "beta", "alpha", "a much longer text than the others, to take a piece"}) {
+        if (kavStringTbl::table() == nullptr)
+            break; // init failed: no strings
+        std::optional<kavString> s;
+        step(w, [&] { s.emplace(text); });
+        if (!s)
+            continue;
+        step(w, [&] { kavNamedObj named(*s); });
+        kavNamedObj* named = nullptr;
+        step(w, [&] { named = new (w.pool) kavNamedObj(*s); });
+        if (named == nullptr)
+            continue;
+        step(w, [&] { w.slist.add(*named); });
+        if (named->useCount() == 0)
+            delete named;
+    }
+    if (kavStringTbl::table() == nullptr)
+        return w.slist.removeAll(), w.list.removeAll(), w.fifo.removeAll(), kavLib::reset();
+    step(w, [&] { kavLib::tempInit(&w.scratch); });
+    step(w, [&] { kavString t("scratch"); });
+    step(w, [] { kavLib::tempReset(); });
+    step(w, [] { kavLib::tempInit(nullptr); });
+    step(w, [] { kavLib::tempReset(); });
+    step(w, [&] {
+        std::ostringstream os;
+        kavLib::set(5);
+        w.list.dump(os, 0, 1);
+        if (w.hash != nullptr)
+            w.hash->dump(os, 0, 1);
+        kavLib::clr(5);
+    });
+    for (std::size_t i = 0; i < w.made.size(); i += 2) {
+        step(w, [&] { w.list.remove(*w.made[i]); });
+        step(w, [&] { w.fifo.remove(*w.made[i]); });
+    }
+    w.list.removeAll();
+    w.fifo.removeAll();
+    w.slist.removeAll();
+    kavLib::reset(); // the pool and the hash container in it go here
+}
+
+// The sweep: every heap call of the workload fails once.
+TEST_F(kavLibTest, EveryFailingHeapCallLeavesEverythingAsBefore)
+{
+    failAt = 0;
+    calls = 0;
+    const long long start = live;
+    workload();
+    const long long total = calls;
+    EXPECT_TRUE(!countsHeap || live == start);
+    ASSERT_GT(total, 20);
+    int failures = 0;
+    for (failAt = 1; failAt <= total; ++failAt) {
+        calls = 0;
+        failed = false;
+        afterBlock = false;
+        workload();
+        failures += failed ? 1 : 0;
+        ASSERT_TRUE(!countsHeap || live == start) << "heap pieces left after failing call " << failAt;
+        ASSERT_EQ(kavPool::npools(), 1u);
+        ASSERT_EQ(kavPool::apools(), 0u);
+        if (HasFatalFailure())
+            return;
+    }
+    std::printf("%lld heap calls, %d of them failed in turn\n", total, failures);
+    EXPECT_GE(failures, 10); // blocks, heap links, pools, tables: in every build
+}
+
+// An element whose comparison, hash or construction throws on request.
+struct Touchy : kavTestElem {
+    explicit Touchy(int k, bool fail = false) : kavTestElem(k)
+    {
+        if (fail)
+            throw 3;
+    }
+    unsigned int hash(int n) const override
+    {
+        if (key == 99)
+            throw 1;
+        return kavTestElem::hash(n);
+    }
+    int objcmp(const kavObject& o) const override
+    {
+        if (key == 99)
+            throw 2;
+        return kavTestElem::objcmp(o);
+    }
+};
+
+// Throwing user code changes nothing either: no link, no use count, no piece.
+TEST_F(kavLibTest, ThrowingUserCodeLeavesEverythingAsBefore)
+{
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavSList slist;
+    auto* hash = new (&pool) kavHash<4191>;
+    auto* a = new (&pool) Touchy(1);
+    auto* bad = new (&pool) Touchy(99);
+    slist.add(*a);
+    hash->add(*a);
+    const unsigned int used = pool.umem();
+    EXPECT_THROW(slist.add(*bad), int);
+    EXPECT_THROW(hash->add(*bad), int);
+    EXPECT_THROW(new (&pool) Touchy(5, true), int);
+    EXPECT_EQ(pool.umem(), used);
+    EXPECT_EQ(bad->useCount(), 0);
+    EXPECT_EQ(slist.count() + hash->count(), 2);
+    slist.removeAll();
+    delete hash;
+    delete bad;
+}
+
+} // namespace
