@@ -1,9 +1,12 @@
 // Fuzzes one pool with alloc, free, release and establish decoded from the
-// input, against a model of the pool's algorithm built on std::map: the model
-// predicts every address the pool returns, every statistic and the whole
-// free-block list of the report.  Pieces are filled with a pattern that must
-// survive until they are freed, so overlapping pieces are found too.
-#include <kavlib/kavlib.h>
+// input, against the plain model of the pool's algorithm that the tests use
+// (tests/plainpool.h): the model predicts every address the pool returns,
+// every statistic and the whole free-block line of the report.  Some inputs
+// place the pool's blocks side by side, above, below and with gaps, so that
+// free blocks are cut and merged across block borders.  Pieces are filled
+// with a pattern that must survive until they are freed, so overlapping
+// pieces are found too.
+#include "plainpool.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -11,14 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <sstream>
-#include <string>
 #include <vector>
 
 namespace {
 
-using addr_t = std::uintptr_t;
+using namespace heapWatch;
 
 void require(bool ok, const char* what)
 {
@@ -28,127 +28,32 @@ void require(bool ok, const char* what)
     }
 }
 
-unsigned int rounded(unsigned int size) { return (size + 7u) & ~7u; }
-
-struct Model {
-    std::map<addr_t, unsigned int> free;      // free blocks by address
-    std::vector<addr_t> recycle[64];          // LIFO lists by size class
-    std::vector<std::pair<addr_t, unsigned int>> blocks;
-    unsigned int amem = 0, fmem = 0, rmem = 0, umem = 0;
-
-    // A block of n bytes at `at`, linked in by address, not merged.
-    void addBlock(addr_t at, unsigned int n)
-    {
-        for (const auto& b : blocks)
-            require(at + n <= b.first || b.first + b.second <= at, "new block overlaps an old one");
-        blocks.emplace_back(at, n);
-        free[at] = n;
-        amem += n;
-        fmem += n;
-    }
-
-    // The address alloc(r) takes without a new block, or 0.
-    addr_t predict(unsigned int r) const
-    {
-        const unsigned int c = r / 8;
-        if (c < 64 && !recycle[c].empty())
-            return recycle[c].back();
-        for (const auto& f : free)
-            if (f.second >= r)
-                return f.first;
-        return 0;
-    }
-
-    void take(addr_t p, unsigned int r)
-    {
-        const unsigned int c = r / 8;
-        if (c < 64 && !recycle[c].empty()) {
-            recycle[c].pop_back();
-            rmem -= r;
-        } else {
-            const unsigned int size = free.at(p);
-            free.erase(p);
-            if (size > r)
-                free[p + r] = size - r;
-            fmem -= r;
-        }
-        umem += r;
-    }
-
-    void give(addr_t p, unsigned int r)
-    {
-        umem -= r;
-        if (r < 512) {
-            recycle[r / 8].push_back(p);
-            rmem += r;
-            return;
-        }
-        fmem += r;
-        auto right = free.upper_bound(p);
-        addr_t start = p;
-        unsigned int size = r;
-        if (right != free.begin()) {
-            auto left = std::prev(right);
-            if (left->first + left->second == p) {
-                start = left->first;
-                size += left->second;
-                free.erase(left);
-            }
-        }
-        if (right != free.end() && p + r == right->first) {
-            size += right->second;
-            free.erase(right);
-        }
-        free[start] = size;
-    }
-
-    void clear() { *this = Model(); }
-};
-
 struct Piece {
     unsigned char* at;
     unsigned int size;
     unsigned char fill;
 };
 
-// The free blocks of the pool's report (library flag 0), by address.
-std::map<addr_t, unsigned int> reportedFreeBlocks(const kavPool& pool)
+// Adds the block of n bytes the pool made in its last call to the model.
+void addBlock(plainPool& m, unsigned int n)
 {
-    std::ostringstream os;
-    pool.print(os);
-    const std::string text = os.str();
-    const std::string label = "  Free blocks: ";
-    std::map<addr_t, unsigned int> blocks;
-    std::size_t pos = text.find(label);
-    require(pos != std::string::npos, "report lacks its free blocks");
-    const std::size_t end = text.find('\n', pos);
-    pos += label.size();
-    while (pos < end) {
-        void* p = nullptr;
-        unsigned int size = 0;
-        int used = 0;
-        require(std::sscanf(text.c_str() + pos, " @%p(%u)%n", &p, &size, &used) == 2, "bad free block entry");
-        blocks[reinterpret_cast<addr_t>(p)] = size;
-        pos += static_cast<std::size_t>(used);
-    }
-    return blocks;
+    require(blocksMade.size() == m.blocks + 1, "the pool made no block, or more than one");
+    require(blocksMade.back().second == n, "block size");
+    m.addblock(blocksMade.back().first, n);
 }
 
 // The figures after every step; the whole free-block list, read from the
 // report (the costly part), when `full`.
-void check(const kavPool& pool, const Model& m, bool full)
+void check(const kavPool& pool, const plainPool& m, bool full)
 {
     require(pool.amem() == m.amem, "amem");
     require(pool.fmem() == m.fmem, "fmem");
     require(pool.rmem() == m.rmem, "rmem");
     require(pool.umem() == m.umem, "umem");
-    require(pool.ablocks() == m.blocks.size(), "ablocks");
-    require(pool.fblocks() == m.free.size(), "fblocks");
-    std::size_t recycled = 0;
-    for (const auto& list : m.recycle)
-        recycled += list.size();
-    require(pool.rblocks() == recycled, "rblocks");
-    require(!full || reportedFreeBlocks(pool) == m.free, "free-block list");
+    require(pool.ablocks() == m.blocks, "ablocks");
+    require(pool.fblocks() == m.freeBlocks.size(), "fblocks");
+    require(pool.rblocks() == m.recycledCount(), "rblocks");
+    require(!full || freeLine(pool) == m.freeLine(), "free-block list");
 }
 
 unsigned int pickSize(FuzzedDataProvider& in)
@@ -173,8 +78,14 @@ unsigned int pickSize(FuzzedDataProvider& in)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
+    if (arena == nullptr)
+        useArena(std::size_t(8) << 20);
+    placing = in.ConsumeBool();
+    placement.seed(in.ConsumeIntegral<std::uint16_t>());
+    emptyArena();
+    blocksMade.clear();
     kavPool pool;
-    Model m;
+    plainPool m;
     std::vector<Piece> live;
     unsigned int steps = 0;
     kavLib::set(0); // reports list the free blocks
@@ -188,17 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (live.size() >= 200 || m.amem > (1u << 20))
                 break;
             const unsigned int s = pickSize(in);
-            const unsigned int r = rounded(s);
-            addr_t expect = m.predict(r);
+            const unsigned int n = m.blockFor(s);
+            watching = true;
             auto* p = static_cast<unsigned char*>(pool.alloc(s));
-            if (expect == 0) { // a new block, cut from its front
-                m.addBlock(reinterpret_cast<addr_t>(p), rounded(r < 8000 ? 8000 : r));
-                expect = m.predict(r);
-            }
-            require(reinterpret_cast<addr_t>(p) == expect, "alloc address");
+            watching = false;
+            if (n != 0)
+                addBlock(m, n);
+            require(reinterpret_cast<addr_t>(p) == m.alloc(s), "alloc address");
             if (s == 0)
                 break; // reserves nothing
-            m.take(expect, r);
             const auto fill = static_cast<unsigned char>(live.size() * 37 + 1);
             std::memset(p, fill, s);
             live.push_back(Piece{p, s, fill});
@@ -215,30 +124,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             live.pop_back();
             for (unsigned int k = 0; k < piece.size; ++k)
                 require(piece.at[k] == piece.fill, "a piece was overwritten");
-            const unsigned int r = rounded(piece.size);
-            const unsigned int s = in.ConsumeIntegralInRange(r - 7 > 0 ? r - 7 : 1, r);
+            const unsigned int r = kavPool::roundSize(piece.size);
+            const unsigned int s = in.ConsumeIntegralInRange(r > 7 ? r - 7 : 1, r);
             pool.free(piece.at, s);
-            m.give(reinterpret_cast<addr_t>(piece.at), r);
+            m.free(reinterpret_cast<addr_t>(piece.at), r);
             break;
         }
-        case 7: { // establish: one more block, wherever the heap puts it
+        case 7: { // establish: one more block
             if (m.amem > (1u << 20))
                 break;
             const unsigned int s = pickSize(in);
+            watching = true;
             pool.establish(s);
-            const auto reported = reportedFreeBlocks(pool);
-            addr_t added = 0;
-            for (const auto& f : reported)
-                if (m.free.count(f.first) == 0)
-                    added = f.first;
-            require(added != 0, "established block not in the free list");
-            m.addBlock(added, rounded(s < 8000 ? 8000 : s));
+            watching = false;
+            addBlock(m, plainPool::blockSize(s));
             break;
         }
         case 8: // release
             if (in.ConsumeBool()) {
                 pool.release();
-                m.clear();
+                m = plainPool();
+                blocksMade.clear();
+                emptyArena();
                 live.clear();
             }
             break;

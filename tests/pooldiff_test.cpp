@@ -4,170 +4,52 @@
 // million random calls compare every address and statistic, once with blocks
 // where the heap puts them and once with blocks that this program places side
 // by side, above, below and with gaps, so that free blocks run on from one
-// block into the next.  It replaces the global operator new to see (and
-// place) the blocks, which is why it is a program of its own.
+// block into the next; a stored heap trace of a real program is replayed
+// against it too.  It replaces the global operator new (plainpool.h) to see
+// (and place) the blocks, which is why it is a program of its own.
+#include "plainpool.h"
 #include "testutil.h"
 
-#include <algorithm>
+#include "../bench/trace.h"
+
 #include <cstdlib>
-#include <iterator>
-#include <map>
-#include <new>
 #include <random>
 #include <vector>
 
 namespace {
 
-using addr_t = std::uintptr_t;
+using namespace heapWatch;
 
-// The blocks the pool asks for while `watching` (requests of 8000 bytes or
-// more; block records are smaller), and, while `placing`, where they go.
-bool watching = false;
-bool placing = false;
-std::vector<std::pair<addr_t, std::size_t>> blocksMade;
-
-// Placed blocks come from one arena, growing up from its middle and down
-// from it, side by side or with a gap.  It is emptied with the pool.
-constexpr std::size_t arenaSize = std::size_t(96) << 20;
-char* arena = nullptr;
-std::size_t arenaLow = 0, arenaHigh = 0;
-std::mt19937 placement(7);
-
-bool inArena(void* p) { return arena != nullptr && p >= arena && p < arena + arenaSize; }
-
-void* place(std::size_t n)
+// alloc(size) of the model, with the block the pool made, if it needed one.
+addr_t modelAlloc(plainPool& model, unsigned int size)
 {
-    const std::size_t gap = placement() % 3 == 0 ? 8 * (1 + placement() % 1000) : 0;
-    if (placement() % 2 == 0 && arenaLow >= n + gap) {
-        arenaLow -= n + gap;
-        return arena + arenaLow;
+    if (const unsigned int n = model.blockFor(size)) {
+        EXPECT_EQ(model.blocks + 1, blocksMade.size()) << "the pool made no block of " << n;
+        if (model.blocks + 1 != blocksMade.size())
+            return 0;
+        EXPECT_EQ(blocksMade.back().second, n);
+        model.addblock(blocksMade.back().first, n);
     }
-    if (arenaHigh + gap + n <= arenaSize) {
-        arenaHigh += gap + n;
-        return arena + arenaHigh - n;
-    }
-    return nullptr;
+    return model.alloc(size);
 }
 
-void emptyArena() { arenaLow = arenaHigh = arenaSize / 2; }
-
-} // namespace
-
-// These replacements are malloc and free underneath; GCC cannot see that
-// the pair is matched once operator delete inlines into a delete-expression.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n)
+// Every count and the free-block list.
+void compareAll(const kavPool& pool, const plainPool& model)
 {
-    void* p = nullptr;
-    if (watching && n >= 8000 && placing)
-        p = place(n);
-    if (p == nullptr)
-        p = std::malloc(n == 0 ? 1 : n);
-    if (p == nullptr)
-        throw std::bad_alloc();
-    if (watching && n >= 8000)
-        blocksMade.emplace_back(reinterpret_cast<addr_t>(p), n);
-    return p;
+    ASSERT_EQ(pool.ablocks(), model.blocks);
+    ASSERT_EQ(pool.fblocks(), model.freeBlocks.size());
+    ASSERT_EQ(pool.rblocks(), model.recycledCount());
+    ASSERT_EQ(freeLine(pool), model.freeLine());
 }
 
-void operator delete(void* p) noexcept
+// The byte counters.
+void compareBytes(const kavPool& pool, const plainPool& model)
 {
-    if (!inArena(p))
-        std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
-namespace {
-
-// The written algorithm, walked as written.
-struct plainPool {
-    std::vector<addr_t> recycled[64];
-    std::map<addr_t, unsigned int> freeBlocks; // in address order
-    unsigned int amem = 0, fmem = 0, rmem = 0, umem = 0, blocks = 0;
-    std::size_t nextBlock = 0; // the next of blocksMade that a new block must be
-
-    void addblock(unsigned int size)
-    {
-        const unsigned int n = kavPool::roundSize(std::max(size, 8000u));
-        EXPECT_LT(nextBlock, blocksMade.size()) << "the pool made no block of " << n;
-        EXPECT_EQ(blocksMade[nextBlock].second, n);
-        freeBlocks[blocksMade[nextBlock++].first] = n; // never merged on insertion
-        amem += n, fmem += n, ++blocks;
-    }
-
-    addr_t alloc(unsigned int size)
-    {
-        const unsigned int r = kavPool::roundSize(size);
-        if (blocks == 0)
-            addblock(r);
-        if (r < 512 && !recycled[r / 8].empty()) {
-            const addr_t a = recycled[r / 8].back();
-            recycled[r / 8].pop_back();
-            rmem -= r, umem += r;
-            return a;
-        }
-        auto fit = freeBlocks.begin();
-        while (fit != freeBlocks.end() && fit->second < r)
-            ++fit;
-        if (fit == freeBlocks.end())
-            return addblock(r), alloc(size);
-        const auto [a, n] = *fit;
-        freeBlocks.erase(fit);
-        if (n > r)
-            freeBlocks[a + r] = n - r;
-        fmem -= r, umem += r;
-        return a;
-    }
-
-    void free(addr_t p, unsigned int size)
-    {
-        const unsigned int r = kavPool::roundSize(size);
-        umem -= r;
-        if (r < 512) {
-            recycled[r / 8].push_back(p);
-            rmem += r;
-            return;
-        }
-        fmem += r;
-        auto it = freeBlocks.emplace(p, r).first;
-        if (it != freeBlocks.begin() && std::prev(it)->first + std::prev(it)->second == p) {
-            std::prev(it)->second += r;
-            it = std::prev(freeBlocks.erase(it));
-        }
-        if (const auto next = std::next(it); next != freeBlocks.end() && it->first + it->second == next->first) {
-            it->second += next->second;
-            freeBlocks.erase(next);
-        }
-    }
-
-    std::string freeLine() const
-    {
-        std::ostringstream os;
-        os << "  Free blocks: ";
-        for (const auto& [a, n] : freeBlocks)
-            os << " @" << reinterpret_cast<const void*>(a) << "(" << n << ")";
-        return os.str();
-    }
-};
-
-std::string freeLine(const kavPool& p)
-{
-    kavLib::set(0);
-    std::ostringstream os;
-    os << p;
-    kavLib::clr(0);
-    const std::string text = os.str();
-    const std::size_t at = text.find("  Free blocks:");
-    return text.substr(at, text.find('\n', at) - at);
+    ASSERT_EQ(pool.amem(), model.amem);
+    ASSERT_EQ(pool.fmem(), model.fmem);
+    ASSERT_EQ(pool.rmem(), model.rmem);
+    ASSERT_EQ(pool.umem(), model.umem);
+    ASSERT_EQ(model.blocks, blocksMade.size());
 }
 
 // Sizes 1 to 20 000: mostly small, some large, a few above a block.
@@ -197,19 +79,10 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
     blocksMade.clear();
     unsigned int order = 0; // how pieces are given back: at random, newest or oldest first
     unsigned int releases = 0;
-    const auto full = [&] {
-        ASSERT_EQ(pool.ablocks(), model.blocks);
-        ASSERT_EQ(pool.fblocks(), model.freeBlocks.size());
-        unsigned int recycled = 0;
-        for (const auto& list : model.recycled)
-            recycled += static_cast<unsigned int>(list.size());
-        ASSERT_EQ(pool.rblocks(), recycled);
-        ASSERT_EQ(freeLine(pool), model.freeLine());
-    };
     for (unsigned int i = 0; i < ops; ++i) {
         const unsigned int k = rng() % 10000;
         if (k < 3 || (placed && arenaHigh - arenaLow > arenaSize / 2)) {
-            ASSERT_NO_FATAL_FAILURE(full());
+            ASSERT_NO_FATAL_FAILURE(compareAll(pool, model));
             watching = true;
             pool.release();
             watching = false;
@@ -225,7 +98,7 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
             watching = true;
             const addr_t got = reinterpret_cast<addr_t>(pool.alloc(size));
             watching = false;
-            const addr_t expected = model.alloc(size);
+            const addr_t expected = modelAlloc(model, size);
             ASSERT_EQ(got, expected) << "call " << i << ": alloc(" << size << ")";
             if (size != 0)
                 live.emplace_back(got, size);
@@ -236,16 +109,12 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
             pool.free(reinterpret_cast<void*>(p), size);
             model.free(p, size);
         }
-        ASSERT_EQ(pool.amem(), model.amem) << "call " << i;
-        ASSERT_EQ(pool.fmem(), model.fmem) << "call " << i;
-        ASSERT_EQ(pool.rmem(), model.rmem) << "call " << i;
-        ASSERT_EQ(pool.umem(), model.umem) << "call " << i;
-        ASSERT_EQ(model.nextBlock, blocksMade.size()) << "call " << i;
+        ASSERT_NO_FATAL_FAILURE(compareBytes(pool, model)) << "call " << i;
         if (i % 4096 == 0) {
-            ASSERT_NO_FATAL_FAILURE(full()) << "call " << i;
+            ASSERT_NO_FATAL_FAILURE(compareAll(pool, model)) << "call " << i;
         }
     }
-    ASSERT_NO_FATAL_FAILURE(full());
+    ASSERT_NO_FATAL_FAILURE(compareAll(pool, model));
     EXPECT_GT(releases, 2u);
     watching = true;
     pool.release();
@@ -269,9 +138,44 @@ TEST_F(kavLibTest, MatchesThePlainWalkWithBlocksFromTheHeap)
 
 TEST_F(kavLibTest, MatchesThePlainWalkWithPlacedBlocks)
 {
-    arena = static_cast<char*>(std::malloc(arenaSize));
+    useArena(std::size_t(96) << 20);
     ASSERT_NE(arena, nullptr);
     compare(manyOps, true, 2);
-    std::free(arena);
-    arena = nullptr;
+    useArena(0);
+}
+
+// A real program's heap trace (a C++ front end), blocks from the heap: every
+// address and byte counter after each call, everything now and then.
+TEST_F(kavLibTest, MatchesThePlainWalkOnAHeapTrace)
+{
+#ifndef KAVLIB_TRACE_DIR
+    GTEST_SKIP() << "no xz program found at configure time to read the stored traces";
+#else
+    HeapTrace trace;
+    std::string error;
+    ASSERT_TRUE(loadTrace(KAVLIB_TRACE_DIR "/cxx.trace.xz", trace, &error)) << error;
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    plainPool model;
+    blocksMade.clear();
+    std::vector<addr_t> at(trace.pieces);
+    for (std::size_t i = 0; i < trace.ops.size(); ++i) {
+        const TraceOp& op = trace.ops[i];
+        if (op.isFree) {
+            pool.free(reinterpret_cast<void*>(at[op.piece]), op.size);
+            model.free(at[op.piece], op.size);
+        } else {
+            watching = true;
+            at[op.piece] = reinterpret_cast<addr_t>(pool.alloc(op.size));
+            watching = false;
+            ASSERT_EQ(at[op.piece], modelAlloc(model, op.size)) << "operation " << i << ": alloc(" << op.size << ")";
+        }
+        ASSERT_NO_FATAL_FAILURE(compareBytes(pool, model)) << "operation " << i;
+        if (i % 4096 == 0) {
+            ASSERT_NO_FATAL_FAILURE(compareAll(pool, model)) << "operation " << i;
+        }
+    }
+    ASSERT_NO_FATAL_FAILURE(compareAll(pool, model));
+    pool.release();
+#endif
 }
