@@ -591,6 +591,7 @@ void kavPool::addblock(unsigned int size)
 
 void kavPool::release()
 {
+    dropAttached();
     Watch::releasing(*this);
     while (_blockList != nullptr) {
         BlockRecord* record = _blockList;

@@ -64,6 +64,18 @@
 /// Class-name constant of kavPool ("kavPool").
 extern KAVLIB_API const char* const kavPoolClass;
 
+/// Memory kept beside a pool, outside its blocks, that must go when the
+/// pool's blocks go: an index of a table that lives in the pool, say.  The
+/// owner embeds this record in that memory and attaches it to the pool;
+/// release() (and so the destructor and releaseAll()) takes every record off
+/// and calls its drop function, before any block goes back.  No destructor
+/// of anything in the pool is needed for that.
+struct kavPoolAttachment {
+    const void* _owner;                ///< what the memory serves (a key for attached())
+    void (*_drop)(kavPoolAttachment*); ///< frees the memory; called at most once
+    kavPoolAttachment* _next;          ///< next record of the same pool
+};
+
 class KAVLIB_API kavPool {
 public:
     static constexpr unsigned int nclasses = 64;      ///< recycle lists
@@ -133,6 +145,33 @@ public:
     /// Writes the report of every pool, newest first, and the totals.
     static void printAll(std::ostream& os);
 
+    // ---- memory attached beside the pool ------------------------------------
+    /// Attaches `a` (not attached elsewhere): release() will drop it.
+    void attach(kavPoolAttachment* a)
+    {
+        a->_next = _attached;
+        _attached = a;
+    }
+    /// Takes `a` off this pool without dropping it; false when not attached.
+    bool detach(kavPoolAttachment* a)
+    {
+        for (kavPoolAttachment** link = &_attached; *link != nullptr; link = &(*link)->_next) {
+            if (*link == a) {
+                *link = a->_next;
+                return true;
+            }
+        }
+        return false;
+    }
+    /// The newest record attached for `owner`, or null.
+    kavPoolAttachment* attached(const void* owner) const
+    {
+        for (kavPoolAttachment* a = _attached; a != nullptr; a = a->_next)
+            if (a->_owner == owner)
+                return a;
+        return nullptr;
+    }
+
 private:
     struct BlockRecord;
     struct Watch;
@@ -146,6 +185,15 @@ private:
     void freeLarge(void* ptr, unsigned int r);
     void addblock(unsigned int size);
     void unregister();
+    // Takes every attached record off and drops it (release()).
+    void dropAttached()
+    {
+        while (_attached != nullptr) {
+            kavPoolAttachment* a = _attached;
+            _attached = a->_next;
+            a->_drop(a);
+        }
+    }
 
     // Recycle-list links are stored in the first word of a piece; memcpy
     // keeps the accesses free of aliasing assumptions about what lived there.
@@ -201,6 +249,7 @@ private:
     kavPool* _next;                     ///< next (older) pool in the registry
     int _num;                           ///< pool number
     bool _releaseFlag;                  ///< may releaseAll() release this pool?
+    kavPoolAttachment* _attached = nullptr; ///< memory beside the pool, newest first
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool
