@@ -68,6 +68,15 @@ public:
 protected:
     /// The head link of chain i (i < size), null when the chain is empty.
     const kavLinkObj* chainHead(unsigned int i) const { return _chains[i]; }
+    /// The link field of chain i (its head or a _next) that leads to the
+    /// first link, from the head, whose element equals `key`; null when none.
+    kavLinkObj** chainField(unsigned int i, const kavObject& key) { return chainFindField(&_chains[i], key); }
+    /// Puts a new link at the head of chain i, which must be its element's
+    /// hash(size), and updates the counters: add()'s last steps.
+    void pushLink(kavLinkObj* link, unsigned int i);
+    /// Takes the link at `field` (found by chainField(i, ...)) out of chain
+    /// i, updates the counters and releases the link: remove()'s last steps.
+    void unlinkAt(unsigned int i, kavLinkObj** field);
 
 private:
     friend class kavHashIter<size>;
@@ -132,13 +141,19 @@ template <unsigned int size>
 kavObject& kavHash<size>::add(kavObject& obj)
 {
     kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
-    kavLinkObj*& chain = _chains[obj.hash(size)];
+    pushLink(link, obj.hash(size));
+    return obj;
+}
+
+template <unsigned int size>
+void kavHash<size>::pushLink(kavLinkObj* link, unsigned int i)
+{
+    kavLinkObj*& chain = _chains[i];
     if (chain != nullptr)
         ++_collisions;
     link->_next = chain;
     chain = link;
     ++_count;
-    return obj;
 }
 
 template <unsigned int size>
@@ -150,17 +165,23 @@ kavIterator* kavHash<size>::newIterator() const
 template <unsigned int size>
 bool kavHash<size>::remove(kavObject& obj)
 {
-    kavLinkObj*& chain = _chains[obj.hash(size)];
-    kavLinkObj** field = chainFindField(&chain, obj);
+    const unsigned int i = obj.hash(size);
+    kavLinkObj** field = chainField(i, obj);
     if (field == nullptr)
         return false;
+    unlinkAt(i, field);
+    return true;
+}
+
+template <unsigned int size>
+void kavHash<size>::unlinkAt(unsigned int i, kavLinkObj** field)
+{
     kavLinkObj* link = *field;
     --_count;
     *field = link->_next;
-    if (chain != nullptr)
+    if (_chains[i] != nullptr)
         --_collisions;
     kavLinkObj::release(link);
-    return true;
 }
 
 template <unsigned int size>
