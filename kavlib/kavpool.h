@@ -163,6 +163,23 @@ public:
         }
         return false;
     }
+    /// True when alloc(a), alloc(b), free(b) and free(a), in that order,
+    /// would leave the pool exactly as it is now: both pieces would come off
+    /// and go back onto non-empty recycle lists.  Always false in a watched
+    /// pool, which records every piece.
+    bool recyclesPair(unsigned int a, unsigned int b) const
+    {
+#if KAVLIB_POOL_ALWAYS_WATCHED
+        (void)a;
+        (void)b;
+        return false;
+#else
+        const unsigned int ra = roundSize(a), rb = roundSize(b);
+        if (_watched || ra >= recycleLimit || rb >= recycleLimit || _recycleList[ra >> 3] == nullptr)
+            return false;
+        return ra != rb ? _recycleList[rb >> 3] != nullptr : loadLink(_recycleList[ra >> 3]) != nullptr;
+#endif
+    }
     /// The newest record attached for `owner`, or null.
     kavPoolAttachment* attached(const void* owner) const
     {

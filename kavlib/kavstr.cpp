@@ -209,6 +209,8 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
 void kavStringTbl::candidateRound(std::size_t n) const
 {
     kavPool* pool = getPool(); // not null: only a pooled table has an index
+    if (pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(n)))
+        return; // nearly always: the pieces of the last candidate are waiting
     void* elem = pool->alloc(sizeof(kavStrElem));
     void* text = pool->alloc(static_cast<unsigned int>(n));
     pool->free(text, static_cast<unsigned int>(n));
@@ -232,6 +234,8 @@ kavStrIndex* kavStringTbl::answeringIndex() const
 // plain element of each text is the one held.
 kavStrIndex* kavStringTbl::answeringIndexMade()
 {
+    if (kavStrIndex* index = kavStrIndex::remembered(this)) // only an exact table has one
+        return _indexOn && index->foreign() == 0 ? index : nullptr;
     if (!_indexOn || getPool() == nullptr || &typeid(*this) != &typeid(kavStringTbl))
         return nullptr;
     kavStrIndex* index = kavStrIndex::of(getPool(), this);

@@ -83,6 +83,9 @@ public:
         return _last;
     }
 
+    /// The index of() answered last, when it is `owner`'s; else null.
+    static kavStrIndex* remembered(const void* owner) { return owner == _lastOwner ? _last : nullptr; }
+
     kavStrIndex(const kavStrIndex&) = delete;
     kavStrIndex& operator=(const kavStrIndex&) = delete;
 

@@ -66,6 +66,7 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
     for (int i = 0; i < 300; ++i)
         words.push_back("w" + std::to_string(i * 7919 % 1009));
     words.push_back(std::string(600, 'L')); // a text piece from the free blocks
+    words.push_back(std::string(28, 'E')); // a text piece of the element's size class
     words.push_back("cmoxjteq");            // these two have the same 32-bit hash
     words.push_back("gdstzges");
     words.push_back("");
@@ -109,6 +110,23 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
     }
     EXPECT_GT(indexed.table->indexBytes(), 0u);
     EXPECT_EQ(plain.table->indexBytes(), 0u);
+    kavStringTbl::useIndex(true);
+}
+
+// A text found again leaves the pool as building and deleting its candidate
+// would, also when its text piece shares the element's size class and one
+// piece of that class waits to be recycled (the last step).
+TEST_F(kavInitTest, FoundTextsLeaveThePoolAsTheirCandidatesWould)
+{
+    tableSide indexed, plain;
+    const std::string same(28, 'E'); // 29 bytes: 32, as an element
+    for (const char* text : {same.c_str(), same.c_str(), "a", same.c_str(), same.c_str()}) {
+        for (tableSide* t : {&indexed, &plain}) {
+            kavStringTbl::useIndex(t == &indexed);
+            t->table->addStrElem(text);
+        }
+        EXPECT_EQ(indexed.state(), plain.state()) << text;
+    }
     kavStringTbl::useIndex(true);
 }
 
