@@ -187,15 +187,15 @@ kavStrIndex* kavStrIndex::putNew(std::uint32_t h, kavStrElem* e)
     return index;
 }
 
-// Grows by half into new pages when one more entry would pass 4 in 5 slots,
+// Grows by a quarter into new pages when one more entry would pass 7 in 8 slots,
 // moving every entry.  Each entry's slot comes from its text's hash, which
 // costs a read of its element and its text: they are fetched a few entries
 // ahead, so that the reads of many entries overlap.
 kavStrIndex* kavStrIndex::roomForOne()
 {
-    if ((static_cast<std::uint64_t>(_count) + 1) * 5 <= static_cast<std::uint64_t>(_capacity) * 4)
+    if ((static_cast<std::uint64_t>(_count) + 1) * 8 <= static_cast<std::uint64_t>(_capacity) * 7)
         return this;
-    kavStrIndex* index = map(*_pool, _node._owner, _capacity + _capacity / 2);
+    kavStrIndex* index = map(*_pool, _node._owner, _capacity + _capacity / 4);
     if (index == nullptr) {
         drop();
         return nullptr;

@@ -22,7 +22,8 @@
 // Slots are 8 bytes: the element's address, and in the bits an address
 // leaves free (16 on 64-bit targets, 32 on 32-bit ones) bits of the mixed
 // hash, so that a probe rarely reads an element of another text.  Linear
-// probing, at most 4 slots in 5 used, grown by half; removal shifts the
+// probing, at most 7 slots in 8 used, grown by a quarter (so 10 to 12 bytes
+// a text); removal shifts the
 // following entries back, so there are no tombstones.
 #ifndef KAVLIB_STRINDEX_H
 #define KAVLIB_STRINDEX_H
