@@ -26,7 +26,7 @@ struct spareMapping {
     void* pages;
     std::size_t bytes;
 };
-constexpr int maxSpares = 8;
+constexpr int maxSpares = 32;
 constexpr std::size_t spareLimit = std::size_t{64} << 20;
 spareMapping spares[maxSpares];
 int nspares = 0;
