@@ -12,11 +12,20 @@
 // of live heap bytes, and for kavlib the pool's own figure (amem: the bytes
 // of its blocks, without the block records).
 //
-// Workloads:
-//   intern-kav        every word of the text interned with kavString
-//   intern-std        the same, find-or-insert into unordered_set<string>
-//   distinct-kav      the 100 000 distinct words, with kavString
-//   distinct-std      the same, with unordered_set<string>
+// Interning workloads are WORDS-SIDE: WORDS is `intern` (every word of the
+// text), `ids` (the identifier stream of libstdc++'s headers), `distinct`
+// (100 000 distinct words) or `distinct1m` (1 000 000); SIDE is `kav`
+// (kavString), `std` (find-or-insert into unordered_set<string>) or `absl`
+// (absl::flat_hash_set<string>, when built with it).  Each also reports the
+// bytes per distinct text of what holds the text itself:
+//   kav   element + text (as the pool hands them out) + the table's index
+//         (system pages, outside the heap; added to the peak too); the links
+//         that hold the elements in their chains are listed apart
+//   std   node + string (malloc_usable_size of each node and of each text
+//         too long for the string's own buffer); buckets apart
+//   absl  slot + control byte (the backing array, per text) + the texts too
+//         long for the string's own buffer
+// Other workloads:
 //   release-kav       100 000 objects of 32 bytes in a pool, then release()
 //   release-delete    100 000 objects from the global heap, deleted one by one
 //   release-monotonic 100 000 pieces of 32 bytes from monotonic_buffer_resource
@@ -34,8 +43,14 @@
 #include <memory_resource>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#if KAVLIB_BENCH_ABSL
+#include <absl/container/flat_hash_set.h>
+#include <absl/strings/string_view.h>
+#endif
 
 namespace {
 
@@ -89,6 +104,11 @@ void startCounting()
     counting = true;
 }
 
+// Bytes per text of what holds each text, and of what else the structure
+// keeps per text (links, buckets); filled by the interning workloads.
+double perText = 0, perTextOther = 0;
+std::size_t distinctTexts = 0, offHeap = 0;
+
 void internKav(const std::vector<const char*>& words)
 {
     kavLib::init(false);
@@ -96,6 +116,22 @@ void internKav(const std::vector<const char*>& words)
         kavString s(w);
         sink = s.elem();
     }
+    counting = false;
+    const kavStringTbl& table = *kavStringTbl::table();
+    distinctTexts = static_cast<std::size_t>(table.count());
+    offHeap = table.indexBytes();
+    std::size_t texts = 0;
+    for (const kavObject& o : table)
+        texts += kavPool::roundSize(static_cast<unsigned int>(std::strlen(static_cast<const kavStrElem&>(o)) + 1));
+    const double n = static_cast<double>(distinctTexts);
+    perText = (static_cast<double>(distinctTexts * kavPool::roundSize(sizeof(kavStrElem)) + texts + offHeap)) / n;
+    perTextOther = kavPool::roundSize(sizeof(kavLinkObj));
+}
+
+// The heap bytes of a string's own text when it is too long for its buffer.
+std::size_t longText(const std::string& s)
+{
+    return s.capacity() > 15 ? malloc_usable_size(const_cast<char*>(s.data())) : 0;
 }
 
 void internStd(const std::vector<const char*>& words)
@@ -107,7 +143,35 @@ void internStd(const std::vector<const char*>& words)
             set.insert(std::move(key));
     }
     counting = false; // the peak is reached; the set's teardown is not counted
+    distinctTexts = set.size();
+    std::size_t bytes = 0;
+    for (const std::string& s : set) {
+        // libstdc++'s node: the link to the next node, the value, the hash.
+        const void* node = reinterpret_cast<const char*>(&s) - sizeof(void*);
+        bytes += malloc_usable_size(const_cast<void*>(node)) + longText(s);
+    }
+    perText = static_cast<double>(bytes) / static_cast<double>(distinctTexts);
+    perTextOther = static_cast<double>(set.bucket_count() * sizeof(void*)) / static_cast<double>(distinctTexts);
 }
+
+#if KAVLIB_BENCH_ABSL
+void internAbsl(const std::vector<const char*>& words)
+{
+    absl::flat_hash_set<std::string> set;
+    for (const char* w : words) {
+        const absl::string_view key(w); // Debian's absl has a string_view of its own
+        if (set.find(key) == set.end())
+            set.insert(std::string(key));
+    }
+    counting = false;
+    distinctTexts = set.size();
+    std::size_t bytes = set.capacity() * (sizeof(std::string) + 1);
+    for (const std::string& s : set)
+        bytes += longText(s);
+    perText = static_cast<double>(bytes) / static_cast<double>(distinctTexts);
+    perTextOther = 0;
+}
+#endif
 
 constexpr int releaseCount = 100000;
 
@@ -133,20 +197,34 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string w = argv[1];
-    // Both word lists are made before any counting starts: "intern-*" takes
-    // every word of the text, "distinct-*" the distinct generated words.
-    const auto& text = benchWords::textWords();
-    const auto& distinct = benchWords::distinctWords();
-    const auto& words = w.rfind("distinct-", 0) == 0 ? distinct : text;
+    // Every word list is made before any counting starts.
+    const std::string words = w.substr(0, w.find('-'));
+    const std::string side = w.find('-') == std::string::npos ? "" : w.substr(w.find('-') + 1);
+    const std::vector<const char*>* list = nullptr;
+    if (words == "intern")
+        list = &benchWords::textWords();
+    else if (words == "ids")
+        list = &benchWords::identifierWords();
+    else if (words == "distinct" || words == "distinct1m")
+        list = &benchWords::distinctWords();
+    std::vector<const char*> chosen;
+    if (list != nullptr)
+        chosen.assign(list->begin(), list->begin() + (words == "distinct" ? 100000 : static_cast<std::ptrdiff_t>(list->size())));
     std::size_t poolBytes = 0;
 
-    if (w == "intern-kav" || w == "distinct-kav") {
+    if (list != nullptr && side == "kav") {
         startCounting();
-        internKav(words);
+        internKav(chosen);
         poolBytes = kavPool::mainPool()->amem();
-    } else if (w == "intern-std" || w == "distinct-std") {
+        peak += static_cast<long long>(offHeap);
+    } else if (list != nullptr && side == "std") {
         startCounting();
-        internStd(words);
+        internStd(chosen);
+#if KAVLIB_BENCH_ABSL
+    } else if (list != nullptr && side == "absl") {
+        startCounting();
+        internAbsl(chosen);
+#endif
     } else if (w == "release-kav") {
         startCounting();
         kavPool pool;
@@ -168,13 +246,16 @@ int main(int argc, char** argv)
         for (int i = 0; i < releaseCount; ++i)
             sink = res.allocate(sizeof(benchObject32), alignof(benchObject32));
         res.release();
+    } else if (list != nullptr && side == "absl") {
+        return 0; // built without absl: nothing to report
     } else {
         std::fprintf(stderr, "memprobe: unknown workload %s\n", w.c_str());
         return 2;
     }
     counting = false;
 
-    std::printf("{\"workload\": \"%s\", \"heap_calls\": %lld, \"peak_heap_bytes\": %lld, \"pool_amem\": %zu}\n",
-                w.c_str(), calls, peak, poolBytes);
+    std::printf("{\"workload\": \"%s\", \"heap_calls\": %lld, \"peak_heap_bytes\": %lld, \"pool_amem\": %zu, "
+                "\"distinct\": %zu, \"per_text\": %.1f, \"per_text_other\": %.1f, \"off_heap\": %zu}\n",
+                w.c_str(), calls, peak, poolBytes, distinctTexts, perText, perTextOther, offHeap);
     return 0;
 }

@@ -1,12 +1,17 @@
 // String benchmarks: interning with kavString against find-or-insert into a
-// std::unordered_set<std::string>, and the equality of interned strings
-// against comparing std::strings.
+// std::unordered_set<std::string> and an absl::flat_hash_set<std::string>,
+// and the equality of interned strings against comparing std::strings.
 //
+//   intern_ids/libstdcxx    every identifier token of libstdc++ 12's headers,
+//                           in file order (719 380 tokens, 18 323 distinct):
+//                           a compiler's identifier table; items are tokens
 //   intern_text/austen      every word of bench/data/austen.txt (two novels,
-//                           243 551 words, 8 910 distinct), into an empty
-//                           table or set; items are words
-//   intern_distinct/N       N distinct generated words (N up to 100 000), the
-//                           curve of a table of 4191 chains filling up
+//                           243 551 words, 8 910 distinct); items are words
+//   intern_distinct/N       N distinct generated words, N from 1000 to
+//                           1 000 000: every word is new
+//   lookup_hit/N            every one of N held words looked up again, in a
+//                           shuffled order, without interning: the cost of a
+//                           hit once the table outgrows the caches
 //   equal_same/1000         1000 pairs of equal words, made separately
 //   equal_length/1000       1000 pairs of different words of equal length
 //   equal_mixed/1000        1000 pairs of neighbouring words of the text
@@ -15,11 +20,14 @@
 // Equality is asked three ways: kavString::isEqual (a virtual call), the
 // element pointers of two kavStrings, and operator== of two std::strings.
 //
-// Both sides start from the same NUL-terminated words in one buffer, the way
-// text arrives from a parser.  The kav side interns through the public
-// kavString(const char*); the standard side builds a std::string key, looks
-// it up and inserts it when it is missing.  Emptying the table (kavLib::reInit)
-// or the set between repetitions is not timed.
+// Every side starts from the same NUL-terminated words in one buffer, the
+// way text arrives from a parser.  The kav side interns through the public
+// kavString(const char*) (kavString_chain: the same with the lookup index
+// turned off, so every interning walks its chain, as the written algorithm
+// does).  unordered_set builds a std::string key, looks it up and inserts it
+// when it is missing; flat_hash_set looks the text up as a string_view
+// (no copy) and inserts a std::string when it is missing.  Emptying the
+// table (kavLib::reInit) or the set between repetitions is not timed.
 #include "benchmain.h"
 #include "words.h"
 
@@ -27,10 +35,18 @@
 
 #include <benchmark/benchmark.h>
 
+#if KAVLIB_BENCH_ABSL
+#include <absl/container/flat_hash_set.h>
+#include <absl/strings/string_view.h>
+#endif
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -38,13 +54,15 @@
 namespace {
 
 using benchWords::distinctWords;
+using benchWords::identifierWords;
 using benchWords::textWords;
 
 // ---- interning ----------------------------------------------------------------
 
-void internKav(benchmark::State& state, const std::vector<const char*>* all, std::size_t n)
+void internKav(benchmark::State& state, const std::vector<const char*>* all, std::size_t n, bool index)
 {
     const std::vector<const char*> words(all->begin(), all->begin() + static_cast<std::ptrdiff_t>(n));
+    kavStringTbl::useIndex(index);
     for (auto _ : state) {
         state.PauseTiming();
         kavLib::reInit(false); // a new, empty global table in an emptied main pool
@@ -57,6 +75,7 @@ void internKav(benchmark::State& state, const std::vector<const char*>* all, std
     state.counters["distinct"] = static_cast<double>(kavStringTbl::table()->count());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
     kavLib::reset();
+    kavStringTbl::useIndex(true);
 }
 
 void internStd(benchmark::State& state, const std::vector<const char*>* all, std::size_t n)
@@ -77,6 +96,89 @@ void internStd(benchmark::State& state, const std::vector<const char*>* all, std
     }
     state.counters["distinct"] = static_cast<double>(set->size());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+}
+
+#if KAVLIB_BENCH_ABSL
+void internAbsl(benchmark::State& state, const std::vector<const char*>* all, std::size_t n)
+{
+    const std::vector<const char*> words(all->begin(), all->begin() + static_cast<std::ptrdiff_t>(n));
+    std::optional<absl::flat_hash_set<std::string>> set;
+    for (auto _ : state) {
+        state.PauseTiming();
+        set.emplace();
+        state.ResumeTiming();
+        for (const char* w : words) {
+            const absl::string_view key(w); // Debian's absl has a string_view of its own
+            auto it = set->find(key);
+            if (it == set->end())
+                it = set->insert(std::string(key)).first;
+            benchmark::DoNotOptimize(&*it);
+        }
+    }
+    state.counters["distinct"] = static_cast<double>(set->size());
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+}
+#endif
+
+// The first n distinct words in a fixed shuffled order.
+std::vector<const char*> shuffled(std::size_t n)
+{
+    const auto& all = distinctWords();
+    std::vector<const char*> words(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n));
+    std::shuffle(words.begin(), words.end(), std::mt19937(42));
+    return words;
+}
+
+void hitKav(benchmark::State& state, std::size_t n)
+{
+    kavLib::reInit(false);
+    for (std::size_t i = 0; i < n; ++i)
+        kavString s(distinctWords()[i]);
+    const std::vector<const char*> words = shuffled(n);
+    for (auto _ : state)
+        for (const char* w : words)
+            benchmark::DoNotOptimize(kavString::lookup(w));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+    kavLib::reset();
+}
+
+void hitStd(benchmark::State& state, std::size_t n)
+{
+    const auto& all = distinctWords();
+    const std::unordered_set<std::string> set(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n));
+    const std::vector<const char*> words = shuffled(n);
+    for (auto _ : state)
+        for (const char* w : words)
+            benchmark::DoNotOptimize(&*set.find(std::string(w)));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+}
+
+#if KAVLIB_BENCH_ABSL
+void hitAbsl(benchmark::State& state, std::size_t n)
+{
+    const auto& all = distinctWords();
+    const absl::flat_hash_set<std::string> set(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n));
+    const std::vector<const char*> words = shuffled(n);
+    for (auto _ : state)
+        for (const char* w : words)
+            benchmark::DoNotOptimize(&*set.find(absl::string_view(w)));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+}
+#endif
+
+// Registers GROUP/PARAM/VARIANT for kavString and each peer, over the first
+// n of `words`; and kavString_chain up to 100 000 distinct words (beyond, a
+// chain walk takes seconds per run).
+void registerIntern(const std::string& group, const std::vector<const char*>* words, std::size_t n)
+{
+    const std::string g = group + "/";
+    benchmark::RegisterBenchmark((g + "kavString").c_str(), internKav, words, n, true);
+    if (n <= 100000)
+        benchmark::RegisterBenchmark((g + "kavString_chain").c_str(), internKav, words, n, false);
+    benchmark::RegisterBenchmark((g + "unordered_set").c_str(), internStd, words, n);
+#if KAVLIB_BENCH_ABSL
+    benchmark::RegisterBenchmark((g + "flat_hash_set").c_str(), internAbsl, words, n);
+#endif
 }
 
 // ---- equality -------------------------------------------------------------------
@@ -162,15 +264,21 @@ void equalStd(benchmark::State& state, pairKind kind)
 
 int main(int argc, char** argv)
 {
+    const auto* ids = &identifierWords();
+    registerIntern("intern_ids/libstdcxx", ids, ids->size());
     const auto* text = &textWords();
-    benchmark::RegisterBenchmark("intern_text/austen/kavString", internKav, text, text->size());
-    benchmark::RegisterBenchmark("intern_text/austen/unordered_set", internStd, text, text->size());
+    registerIntern("intern_text/austen", text, text->size());
 
     const auto* distinct = &distinctWords();
-    for (std::size_t n : {1000, 4191, 10000, 30000, 100000}) {
-        const std::string g = "intern_distinct/" + std::to_string(n) + "/";
-        benchmark::RegisterBenchmark((g + "kavString").c_str(), internKav, distinct, n);
-        benchmark::RegisterBenchmark((g + "unordered_set").c_str(), internStd, distinct, n);
+    for (std::size_t n : {1000, 10000, 100000, 1000000})
+        registerIntern("intern_distinct/" + std::to_string(n), distinct, n);
+    for (std::size_t n : {1000, 100000, 1000000}) {
+        const std::string g = "lookup_hit/" + std::to_string(n) + "/";
+        benchmark::RegisterBenchmark((g + "kavString").c_str(), hitKav, n);
+        benchmark::RegisterBenchmark((g + "unordered_set").c_str(), hitStd, n);
+#if KAVLIB_BENCH_ABSL
+        benchmark::RegisterBenchmark((g + "flat_hash_set").c_str(), hitAbsl, n);
+#endif
     }
 
     const std::pair<pairKind, const char*> kinds[] = {

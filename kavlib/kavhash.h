@@ -90,12 +90,6 @@ public:
     virtual unsigned int collisions() const { return _collisions; }
 
 protected:
-    /// The head link of chain i (i < size), null when the chain is empty.
-    const kavLinkObj* chainHead(unsigned int i) const { return _chains[i]; }
-
-private:
-    friend class kavHashIter<size>;
-
     /// obj.hash(size), checked: a hash of size or more would index past the
     /// chain array, so it stops with the report "hash < size" (file
     /// "kavhash", line 401).
@@ -105,6 +99,21 @@ private:
         KAV_ASSERT(i < size, "hash < size", "kavhash", 401);
         return i;
     }
+    /// The head link of chain i (i < size), null when the chain is empty.
+    const kavLinkObj* chainHead(unsigned int i) const { return _chains[i]; }
+    /// The link field of chain i (its head or a _next) that leads to the
+    /// first link, from the head, whose element equals `key`; null when none.
+    kavLinkObj** chainField(unsigned int i, const kavObject& key) { return chainFindField(&_chains[i], key); }
+    /// Puts a new link at the head of chain i, which must be its element's
+    /// hash(size), and updates the counters: add()'s last steps.
+    void pushLink(kavLinkObj* link, unsigned int i);
+    /// Takes the link at `field` (found by chainField(i, ...)) out of chain
+    /// i, updates the counters and releases the link: remove()'s last steps.
+    void unlinkAt(unsigned int i, kavLinkObj** field);
+
+private:
+    friend class kavHashIter<size>;
+
     /// Forgets the links that went with a released pool (container.h).
     void checkLinks() const
     {
@@ -183,15 +192,21 @@ kavObject& kavHash<size>::add(kavObject& obj)
     checkLinks();
     // The chain is chosen before the link is made: should hash throw,
     // nothing has changed.
-    kavLinkObj*& chain = _chains[chainOf(obj)];
-    noteLink(obj);
-    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    const unsigned int i = chainOf(obj);
+    pushLink(new (obj.getPool()) kavLinkObj(obj), i);
+    return obj;
+}
+
+template <unsigned int size>
+void kavHash<size>::pushLink(kavLinkObj* link, unsigned int i)
+{
+    noteLink(link->getObj());
+    kavLinkObj*& chain = _chains[i];
     if (chain != nullptr)
         ++_collisions;
     link->_next = chain;
     chain = link;
     ++_count;
-    return obj;
 }
 
 template <unsigned int size>
@@ -205,17 +220,23 @@ template <unsigned int size>
 bool kavHash<size>::remove(kavObject& obj)
 {
     checkLinks();
-    kavLinkObj*& chain = _chains[chainOf(obj)];
-    kavLinkObj** field = chainFindField(&chain, obj);
+    const unsigned int i = chainOf(obj);
+    kavLinkObj** field = chainField(i, obj);
     if (field == nullptr)
         return false;
+    unlinkAt(i, field);
+    return true;
+}
+
+template <unsigned int size>
+void kavHash<size>::unlinkAt(unsigned int i, kavLinkObj** field)
+{
     kavLinkObj* link = *field;
     --_count;
     *field = link->_next;
-    if (chain != nullptr)
+    if (_chains[i] != nullptr)
         --_collisions;
     kavLinkObj::release(link);
-    return true;
 }
 
 template <unsigned int size>

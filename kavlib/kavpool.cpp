@@ -114,6 +114,7 @@ void kavPool::addblock(unsigned int size)
 
 void kavPool::release()
 {
+    dropAttached();
     Watch::releasing(*this);
     if (_blockList != nullptr && ++_releases == 0)
         _releases = 1; // 0 stays free to mean "no pointer into a pool"

@@ -68,6 +68,18 @@
 /// Class-name constant of kavPool ("kavPool").
 extern KAVLIB_API const char* const kavPoolClass;
 
+/// Memory kept beside a pool, outside its blocks, that must go when the
+/// pool's blocks go: an index of a table that lives in the pool, say.  The
+/// owner embeds this record in that memory and attaches it to the pool;
+/// release() (and so the destructor and releaseAll()) takes every record off
+/// and calls its drop function, before any block goes back.  No destructor
+/// of anything in the pool is needed for that.
+struct kavPoolAttachment {
+    const void* _owner;                ///< what the memory serves (a key for attached())
+    void (*_drop)(kavPoolAttachment*); ///< frees the memory; called at most once
+    kavPoolAttachment* _next;          ///< next record of the same pool
+};
+
 class KAVLIB_API kavPool {
 public:
     static constexpr unsigned int nclasses = 64;      ///< recycle lists
@@ -162,6 +174,50 @@ public:
     /// Gives a pool made with new back to the global heap.
     static void operator delete(void* p);
 
+    // ---- memory attached beside the pool ------------------------------------
+    /// Attaches `a` (not attached elsewhere): release() will drop it.
+    void attach(kavPoolAttachment* a)
+    {
+        a->_next = _attached;
+        _attached = a;
+    }
+    /// Takes `a` off this pool without dropping it; false when not attached.
+    bool detach(kavPoolAttachment* a)
+    {
+        for (kavPoolAttachment** link = &_attached; *link != nullptr; link = &(*link)->_next) {
+            if (*link == a) {
+                *link = a->_next;
+                return true;
+            }
+        }
+        return false;
+    }
+    /// True when alloc(a), alloc(b), free(b) and free(a), in that order,
+    /// would leave the pool exactly as it is now: both pieces would come off
+    /// and go back onto non-empty recycle lists.  Always false in a watched
+    /// pool, which records every piece.
+    bool recyclesPair(unsigned int a, unsigned int b) const
+    {
+#if KAVLIB_POOL_ALWAYS_WATCHED
+        (void)a;
+        (void)b;
+        return false;
+#else
+        const unsigned int ra = roundSize(a), rb = roundSize(b);
+        if (_watched || ra >= recycleLimit || rb >= recycleLimit || _recycleList[ra >> 3] == nullptr)
+            return false;
+        return ra != rb ? _recycleList[rb >> 3] != nullptr : loadLink(_recycleList[ra >> 3]) != nullptr;
+#endif
+    }
+    /// The newest record attached for `owner`, or null.
+    kavPoolAttachment* attached(const void* owner) const
+    {
+        for (kavPoolAttachment* a = _attached; a != nullptr; a = a->_next)
+            if (a->_owner == owner)
+                return a;
+        return nullptr;
+    }
+
 private:
 public:
     // Internal parts of the pool, defined under kavlib/internal/ (not
@@ -187,6 +243,15 @@ private:
     void enlist();
     void unregister();
     void changed(bool freeList) const;
+    // Takes every attached record off and drops it (release()).
+    void dropAttached()
+    {
+        while (_attached != nullptr) {
+            kavPoolAttachment* a = _attached;
+            _attached = a->_next;
+            a->_drop(a);
+        }
+    }
 
     // Recycle-list links are stored in the first word of a piece; memcpy
     // keeps the accesses free of aliasing assumptions about what lived there.
@@ -250,6 +315,7 @@ private:
     bool _predKnown;                    ///< _pred is up to date
     void* _pred;                        ///< the last free block below _hint, if known
     bool _onHeap;                       ///< made by operator new: releaseAll() deletes it
+    kavPoolAttachment* _attached = nullptr; ///< memory beside the pool, newest first
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool

@@ -3,11 +3,13 @@
 
 #include <kavlib/library.h>
 #include <kavlib/namedobject.h>
+#include <kavlib/strindex.h>
 
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <string>
 #include <typeinfo>
 
 namespace {
@@ -16,6 +18,7 @@ namespace {
 char emptyText[1] = {'\0'};
 
 const kavStrElem& asElem(const kavObject& o) { return static_cast<const kavStrElem&>(o); }
+kavStrElem& asElem(kavObject& o) { return static_cast<kavStrElem&>(o); }
 
 // strcmp(a, b) == 0, inline: interned texts are mostly short words, and most
 // pairs met on a chain differ in their first byte.
@@ -30,21 +33,12 @@ bool sameText(const char* a, const char* b)
     return false;
 }
 
-// The string hash before its modulo: h = 1; h = h * 257 + (signed) byte,
-// wrapping.  `size` receives the bytes of the text with its NUL.
-std::uint32_t textHash(const char* text, std::size_t& size)
+// A plain kavStrElem (nearly every element of every table is one).  An
+// element of any other class, a derived one included, is asked through its
+// own virtual functions.
+bool isPlain(const kavObject& o)
 {
-    std::uint32_t h = 1;
-    const char* p = text;
-    for (; *p != '\0'; ++p) {
-        // Bytes count as signed: 0x80 to 0xFF add -128 to -1, modulo 2^32.
-        const std::int32_t v = static_cast<signed char>(*p);
-        // h * 257 + v, grouped so that the shift and the first addition
-        // can run side by side.
-        h = (h << 8) + (h + static_cast<std::uint32_t>(v));
-    }
-    size = static_cast<std::size_t>(p - text) + 1;
-    return h;
+    return &typeid(o) == &typeid(kavStrElem);
 }
 
 } // namespace
@@ -74,7 +68,7 @@ unsigned int kavStrElem::hash(int n) const
     if (_text == nullptr)
         return 0;
     std::size_t size;
-    const std::uint32_t h = textHash(_text, size);
+    const std::uint32_t h = kavTextHash(_text, size);
     // The tables' own chain count, spelled out, divides by multiplication.
     const auto m = static_cast<unsigned int>(n);
     return m == 4191u ? h % 4191u : h % m;
@@ -132,8 +126,15 @@ kavStrElem::operator kavString&()
 
 kavStringTbl* kavStringTbl::_table = nullptr;
 kavStringTbl* kavStringTbl::_tempTable = nullptr;
+bool kavStringTbl::_indexOn = true;
 
-kavStringTbl::~kavStringTbl() = default;
+kavStringTbl::~kavStringTbl()
+{
+    // The index goes first: the hash container's destructor then empties
+    // the chains on its own.
+    if (kavStrIndex* index = kavStrIndex::of(getPool(), this))
+        index->drop();
+}
 
 kavStringTbl* kavStringTbl::establish(kavPool* p)
 {
@@ -165,12 +166,33 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
     KAV_ASSERT(_table != nullptr, "_table", "kavstr", 157);
     if (s == nullptr)
         s = emptyText;
-    // One pass over the text gives its length and the chain: the chain of
-    // the candidate's hash, since the candidate holds a copy of the text.
-    // Knowing the chain before the candidate is built lets the processor
-    // start on it sooner.
+    // One pass over the text gives its length and its hash, which gives the
+    // chain: the chain of the candidate's hash, since the candidate holds a
+    // copy of the text.
     std::size_t n;
-    const unsigned int chain = textHash(s, n) % 4191u;
+    const std::uint32_t h = kavTextHash(s, n);
+    if (kavStrIndex* index = answeringIndexMade()) {
+        // The index answers what the chain walk would; the candidate that the
+        // walk needs is built only when it stays, and otherwise leaves in the
+        // pool the trace its building and deletion would.
+        if (kavStrElem* found = index->find(h, s, n - 1)) {
+            candidateRound(n);
+            return *found;
+        }
+        // add(candidate), with its hash known.
+        kavStrElem* candidate = new (getPool()) kavStrElem(s, n);
+        kavLinkObj* link;
+        try {
+            link = new (candidate->getPool()) kavLinkObj(*candidate);
+        } catch (...) {
+            delete candidate; // no link could be made: the table stays as it was
+            throw;
+        }
+        pushLink(link, h % 4191u);
+        index->putNew(h, candidate); // on failure the index is gone: the chains answer
+        return *candidate;
+    }
+    const unsigned int chain = h % 4191u;
 #if defined(__GNUC__)
     // The chain's first element is fetched while the candidate is built.
     if (const kavLinkObj* head = chainHead(chain))
@@ -188,6 +210,201 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
         throw;
     }
     return *candidate;
+}
+
+// A candidate of n text bytes takes its own piece (operator new), then its
+// text's; its deletion gives back the text, then its own piece.  The same
+// calls with the same sizes, in the same order, leave the pool exactly as
+// the candidate would: unchanged when both classes have recycled pieces
+// waiting, otherwise with the pieces moved onto their recycle lists (or back
+// among the free blocks).  Only what the pieces contain differs.
+void kavStringTbl::candidateRound(std::size_t n) const
+{
+    kavPool* pool = getPool(); // not null: only a pooled table has an index
+    if (pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(n)))
+        return; // nearly always: the pieces of the last candidate are waiting
+    void* elem = pool->alloc(sizeof(kavStrElem));
+    void* text = pool->alloc(static_cast<unsigned int>(n));
+    pool->free(text, static_cast<unsigned int>(n));
+    pool->free(elem, sizeof(kavStrElem));
+}
+
+kavStrIndex* kavStringTbl::attachedIndex() const
+{
+    if (&typeid(*this) != &typeid(kavStringTbl))
+        return nullptr;
+    return kavStrIndex::of(getPool(), this);
+}
+
+kavStrIndex* kavStringTbl::answeringIndex() const
+{
+    kavStrIndex* index = _indexOn ? attachedIndex() : nullptr;
+    return index != nullptr && index->foreign() == 0 ? index : nullptr;
+}
+
+// Made on first use: for each chain, every element from the head; the first
+// plain element of each text is the one held.
+kavStrIndex* kavStringTbl::answeringIndexMade()
+{
+    if (kavStrIndex* index = kavStrIndex::remembered(this)) // only an exact table has one
+        return _indexOn && index->foreign() == 0 ? index : nullptr;
+    if (!_indexOn || getPool() == nullptr || &typeid(*this) != &typeid(kavStringTbl))
+        return nullptr;
+    kavStrIndex* index = kavStrIndex::of(getPool(), this);
+    if (index == nullptr) {
+        index = kavStrIndex::make(*getPool(), this);
+        for (unsigned int i = 0; i < 4191u && index != nullptr; ++i) {
+            for (const kavLinkObj* link = chainHead(i); link != nullptr && index != nullptr; link = link->_next) {
+                kavObject& o = link->getObj();
+                if (!isPlain(o)) {
+                    index->addForeign(1);
+                    continue;
+                }
+                kavStrElem& e = asElem(o);
+                std::size_t n;
+                const std::uint32_t h = kavTextHash(e._text, n);
+                if (index->find(h, e._text, n - 1) == nullptr)
+                    index = index->put(h, &e, n - 1);
+            }
+        }
+    }
+    return index != nullptr && index->foreign() == 0 ? index : nullptr;
+}
+
+void kavStringTbl::noteAdded(kavStrIndex* index, kavObject& obj)
+{
+    if (!isPlain(obj)) {
+        index->addForeign(1);
+        return;
+    }
+    kavStrElem& e = asElem(obj);
+    std::size_t n;
+    const std::uint32_t h = kavTextHash(e._text, n);
+    index->put(h, &e, n - 1); // on failure the index is gone: the chains answer
+}
+
+kavObject& kavStringTbl::add(kavObject& obj)
+{
+    kavHash<4191>::add(obj);
+    if (kavStrIndex* index = attachedIndex())
+        noteAdded(index, obj);
+    return obj;
+}
+
+bool kavStringTbl::remove(kavObject& obj)
+{
+    kavStrIndex* index = attachedIndex();
+    if (index == nullptr)
+        return kavHash<4191>::remove(obj);
+    const unsigned int chain = chainOf(obj);
+    kavLinkObj** field = chainField(chain, obj);
+    if (field == nullptr)
+        return false;
+    const kavLinkObj* link = *field;
+    const kavObject& gone = link->getObj();
+    if (!isPlain(gone)) {
+        index->addForeign(-1);
+    } else {
+        // The first plain element of a text is the one held; the next one of
+        // the same text further down the chain (maybe the same element, held
+        // twice) takes its place.  Settled before the link goes, which may
+        // delete the element.
+        const kavStrElem& e = asElem(gone);
+        kavStrElem* next = nullptr;
+        for (const kavLinkObj* l = link->_next; l != nullptr && next == nullptr; l = l->_next)
+            if (isPlain(l->getObj()) && sameText(asElem(l->getObj())._text, e._text))
+                next = &asElem(l->getObj());
+        std::size_t n;
+        index->replace(kavTextHash(e._text, n), &e, next);
+    }
+    unlinkAt(chain, field);
+    return true;
+}
+
+void kavStringTbl::removeAll()
+{
+    kavHash<4191>::removeAll();
+    if (kavStrIndex* index = attachedIndex())
+        index->clear();
+}
+
+bool kavStringTbl::checkIndex() const
+{
+    const kavStrIndex* index = attachedIndex();
+    if (index == nullptr)
+        return true;
+    std::uint32_t foreign = 0, texts = 0;
+    for (unsigned int i = 0; i < 4191u; ++i) {
+        for (const kavLinkObj* link = chainHead(i); link != nullptr; link = link->_next) {
+            if (!isPlain(link->getObj())) {
+                ++foreign;
+                continue;
+            }
+            const kavStrElem& e = asElem(link->getObj());
+            bool first = true;
+            for (const kavLinkObj* l = chainHead(i); l != link && first; l = l->_next)
+                first = !(isPlain(l->getObj()) && sameText(asElem(l->getObj())._text, e._text));
+            if (!first)
+                continue;
+            ++texts;
+            std::size_t n;
+            const std::uint32_t h = kavTextHash(e._text, n);
+            if (h % 4191u != i || index->find(h, e._text, n - 1) != &e)
+                return false;
+        }
+    }
+    return foreign == index->foreign() && texts == index->count();
+}
+
+std::size_t kavStringTbl::indexBytes() const
+{
+    const kavStrIndex* index = attachedIndex();
+    return index != nullptr ? index->bytes() : 0;
+}
+
+kavStrElem* kavStringTbl::lookup(std::string_view text) const
+{
+    if (text.find('\0') != std::string_view::npos)
+        return nullptr; // every held text ends at its first NUL
+    const std::uint32_t h = kavTextHash(text.data(), text.size(), 0);
+    if (const kavStrIndex* index = answeringIndex())
+        return index->find(h, text.data(), text.size());
+    return walkFor(h, text.data(), text.size(), false);
+}
+
+kavStrElem* kavStringTbl::lookup(const char* text) const
+{
+    if (text == nullptr)
+        text = emptyText;
+    std::size_t n;
+    const std::uint32_t h = kavTextHash(text, n);
+    if (const kavStrIndex* index = answeringIndex())
+        return index->find(h, text, n - 1);
+    return walkFor(h, text, n - 1, true);
+}
+
+// The chain of hash h, from its head: a plain element is compared by text
+// inline; any other element is asked isEqual with a key element that
+// borrows the text (NUL-terminated: as given when `terminated`, else a copy).
+kavStrElem* kavStringTbl::walkFor(std::uint32_t h, const char* text, std::size_t len, bool terminated) const
+{
+    std::string copy;
+    for (const kavLinkObj* link = chainHead(h % 4191u); link != nullptr; link = link->_next) {
+        kavObject& e = link->getObj();
+        if (isPlain(e)) {
+            if (kavStrIndex::sameText(asElem(e)._text, text, len))
+                return &asElem(e);
+            continue;
+        }
+        if (!terminated && copy.empty())
+            copy.assign(text, len);
+        kavStrElem key(terminated ? text : copy.c_str(), kavStrElem::borrowed{});
+        const bool equal = e.isEqual(key);
+        key._text = nullptr; // borrowed: nothing to give back
+        if (equal)
+            return static_cast<kavStrElem*>(&e);
+    }
+    return nullptr;
 }
 
 // find(candidate), spelled out for a table that is a kavStringTbl itself:
@@ -237,6 +454,42 @@ kavString::kavString(const char* s) : _elem(nullptr)
 }
 
 kavString::~kavString() = default;
+
+namespace {
+
+// The table that kavString(text) interns in, or null.
+const kavStringTbl* currentTable()
+{
+    return kavStringTbl::tempTable() != nullptr ? kavStringTbl::tempTable() : kavStringTbl::table();
+}
+
+} // namespace
+
+kavStrElem* kavString::lookup(std::string_view text)
+{
+    const kavStringTbl* table = currentTable();
+    return table != nullptr ? table->lookup(text) : nullptr;
+}
+
+kavStrElem* kavString::lookup(const char* text)
+{
+    const kavStringTbl* table = currentTable();
+    return table != nullptr ? table->lookup(text) : nullptr;
+}
+
+std::optional<kavString> kavString::find(std::string_view text)
+{
+    if (kavStrElem* e = lookup(text))
+        return kavString(e);
+    return std::nullopt;
+}
+
+std::optional<kavString> kavString::find(const char* text)
+{
+    if (kavStrElem* e = lookup(text))
+        return kavString(e);
+    return std::nullopt;
+}
 
 unsigned int kavString::hash(int n) const
 {

@@ -15,12 +15,23 @@
 // A string owns and counts nothing; a string whose table has gone must not be
 // used except to be destroyed.  Strings of equal text from different tables
 // are not equal, though they order as equal.
+//
+// Finding a text without interning it: kavStringTbl::lookup, kavString::lookup
+// and kavString::find answer the element (or string) a text already has, and
+// null (or nothing) for a text never interned, changing no table and no pool.
+//
+// Behind the chains, a table keeps a lookup index (strindex.h) so that
+// interning and looking up take expected constant time however many texts it
+// holds; the chains, the counts, the dumps and the pool's statistics are
+// those of the chain walk.
 #ifndef KAVLIB_KAVSTR_H
 #define KAVLIB_KAVSTR_H
 
 #include <kavlib/kavhash.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #if __cplusplus >= 202002L
 #include <compare>
@@ -29,6 +40,7 @@
 #include <type_traits>
 
 class kavString;
+class kavStrIndex;
 
 /// One interned text.
 class KAVLIB_API kavStrElem : public kavObject {
@@ -70,6 +82,11 @@ private:
 
     /// Copies the `n` bytes of `s`, its NUL included.
     kavStrElem(const char* s, std::size_t n);
+    /// A key for comparisons that refers to `s` itself (NUL-terminated)
+    /// instead of a copy; unpooled, and its text must be reset to null
+    /// before it is destroyed.
+    struct borrowed {};
+    kavStrElem(const char* s, borrowed) : _text(const_cast<char*>(s)) {}
 
     char* _text; ///< the element's copy of its text
 };
@@ -97,6 +114,34 @@ public:
     /// when this is the temporary table (check "_table", kavstr, 157).
     kavStrElem& addStrElem(const char* s);
 
+    /// The element that addStrElem(text) would answer if the text is held
+    /// already, else null; interns nothing and changes nothing.  A text with
+    /// a NUL byte in it is never held.
+    kavStrElem* lookup(std::string_view text) const;
+    /// The same for a NUL-terminated text; null means the empty text.
+    kavStrElem* lookup(const char* text) const;
+
+    /// Holds obj at the head of its chain (kavHash::add), index kept in step.
+    kavObject& add(kavObject& obj) override;
+    /// Takes out the first element of obj's chain equal to obj
+    /// (kavHash::remove), index kept in step.
+    bool remove(kavObject& obj) override;
+    /// Takes out every element (kavHash::removeAll), index emptied.
+    void removeAll() override;
+
+    /// True when the lookup index (if the table has one) holds, for each
+    /// text of a plain kavStrElem element, the one its chain walk meets
+    /// first, nothing else, and the right number of elements of other
+    /// classes.  For tests: it walks the whole table.
+    bool checkIndex() const;
+    /// Bytes of system pages that this table's lookup index takes (0 when it
+    /// has none); they are not part of any pool.
+    std::size_t indexBytes() const;
+    /// Turns the use of lookup indexes on (the default) or off.  Off, every
+    /// interning and look-up walks the chain, as the written algorithm does;
+    /// indexes that exist are still kept in step.  For tests and measurements.
+    static void useIndex(bool on) { _indexOn = on; }
+
     /// True for kavStringTblClass, else kavHash<4191>::isA.
     bool isA(const char* name) const override;
     /// kavStringTblClass ("kavStringTblClass").
@@ -117,9 +162,24 @@ private:
     // What find(candidate) answers, with the plain elements that make up
     // nearly every table compared inline instead of through isEqual.
     kavObject* findElem(const kavStrElem& candidate, unsigned int chain) const;
+    // find(candidate) for a candidate of the `len` bytes at `text` (hash
+    // `h`), walking the chain without making the candidate.
+    kavStrElem* walkFor(std::uint32_t h, const char* text, std::size_t len, bool terminated) const;
+    // The index attached for this table, or null (always for derived tables).
+    kavStrIndex* attachedIndex() const;
+    // The index when it may answer: in use, and no element of another class.
+    kavStrIndex* answeringIndex() const;
+    // The same, made from the chains first when the table has none.
+    kavStrIndex* answeringIndexMade();
+    // Keeps an existing index in step with an element just added.
+    static void noteAdded(kavStrIndex* index, kavObject& obj);
+    // What building and deleting a candidate of `n` text bytes does to the
+    // table's pool, without building it.
+    void candidateRound(std::size_t n) const;
 
     static kavStringTbl* _table;     ///< the global table, or null
     static kavStringTbl* _tempTable; ///< the temporary table, or null
+    static bool _indexOn;            ///< lookup indexes answer (useIndex)
 };
 
 /// A handle on an interned text.
@@ -141,6 +201,20 @@ public:
     /// Refers to o's element from now on; the root part stays as it was.
     kavString& operator=(const kavString&) = default;
 
+    /// The element that kavString(text) would refer to (in the temporary
+    /// table if there is one, else in the global table) when the text is
+    /// interned there already; null otherwise, also when no table exists.
+    /// Interns nothing.
+    static kavStrElem* lookup(std::string_view text);
+    /// The same for a NUL-terminated text; null means the empty text.
+    static kavStrElem* lookup(const char* text);
+    /// A string of `text` when lookup(text) finds its element, else none.
+    static std::optional<kavString> find(std::string_view text);
+    /// The same for a NUL-terminated text; null means the empty text.
+    static std::optional<kavString> find(const char* text);
+    /// The text as a view (without its NUL).
+    std::string_view view() const;
+
     /// The element's text.  Every string of that text shares it: never
     /// write through it.
     operator char*() const { return static_cast<char*>(*_elem); }
@@ -149,8 +223,6 @@ public:
     /// keeps `delete s` from compiling: a delete-expression needs exactly one
     /// to a pointer.
     operator const char*() const { return static_cast<const char*>(*_elem); }
-    /// The element's text as a view (its length counted on each call).
-    std::string_view view() const { return std::string_view(static_cast<const char*>(*_elem)); }
     /// The element.
     kavStrElem* elem() const { return _elem; }
 
@@ -193,6 +265,11 @@ inline std::string_view kavTextView(const kavString& s)
 inline std::string_view kavTextView(const kavStrElem& e)
 {
     return kavTextView(static_cast<const char*>(e));
+}
+
+inline std::string_view kavString::view() const
+{
+    return kavTextView(*this);
 }
 
 /// Enables the text comparisons below between H, a library object that

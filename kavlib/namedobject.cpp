@@ -23,6 +23,28 @@ kavNamedObj::~kavNamedObj()
         delete _name;
 }
 
+namespace {
+
+kavObject* findByElem(const kavContainer& c, kavStrElem* e)
+{
+    if (e == nullptr)
+        return nullptr;
+    const kavString key(e); // unpooled: nothing is allocated
+    return c.find(key);
+}
+
+} // namespace
+
+kavObject* kavNamedObj::findIn(const kavContainer& c, std::string_view name)
+{
+    return findByElem(c, kavString::lookup(name));
+}
+
+kavObject* kavNamedObj::findIn(const kavContainer& c, const char* name)
+{
+    return findByElem(c, kavString::lookup(name));
+}
+
 const kavString& kavNamedObj::name() const
 {
     return *_name;

@@ -14,6 +14,8 @@
 
 #include <kavlib/kavstr.h>
 
+#include <string_view>
+
 /// An object known by a name: equal to, hashed and ordered like its name.
 class KAVLIB_API kavNamedObj : public kavObject {
 public:
@@ -47,6 +49,14 @@ public:
     bool isA(const char* name) const override;
     /// kavNamedObjClass ("kavNamedObj").
     const char* className() const override;
+
+    /// What c.find(kavString(name)) finds, without interning the name: null
+    /// when the name was never interned in the table a string from text
+    /// would use (no named object can have such a name), else c.find with
+    /// a string of that element.  Changes no table and no pool.
+    static kavObject* findIn(const kavContainer& c, std::string_view name);
+    /// The same for a NUL-terminated name; null means the empty text.
+    static kavObject* findIn(const kavContainer& c, const char* name);
 
 private:
     /// kavPool::releaseCount() when the name was made: the destructor gives

@@ -282,3 +282,21 @@ TEST_F(kavLibTest, AFailingHeapLeavesThePoolAsItWas)
     }
     EXPECT_GE(failures, 10);
 }
+
+// Look-ups of texts never interned make no heap call and intern nothing.
+TEST_F(kavInitTest, FailedLookupsMakeNoHeapCall)
+{
+    kavString known("known");
+    kavList named;
+    named.add(*new kavNamedObj(known));
+    const long long news = newCalls;
+    const int count = kavStringTbl::table()->count();
+    for (int i = 0; i < 1000; ++i) {
+        char w[16];
+        std::snprintf(w, sizeof w, "absent%d", i);
+        EXPECT_TRUE(kavString::lookup(w) == nullptr && !kavString::find(std::string_view(w)) &&
+                    kavNamedObj::findIn(named, w) == nullptr);
+    }
+    EXPECT_EQ(newCalls, news);
+    EXPECT_EQ(kavStringTbl::table()->count(), count);
+}

@@ -1,0 +1,265 @@
+// kavlib: the lookup index of a string table (pages, growth, removal).
+#include <kavlib/strindex.h>
+
+#include <kavlib/kavstr.h>
+
+#include <cstring>
+#include <new>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+constexpr std::size_t pageSize = 4096;
+constexpr std::size_t firstSlots = (pageSize - sizeof(kavStrIndex)) / sizeof(std::uint64_t);
+
+// Pages from the system.  Taking fresh pages costs a system call and a
+// fault per page, which on some virtual machines is tens of microseconds a
+// page; so pages given back are kept (a few mappings, up to spareLimit bytes)
+// and handed out again, zeroed, to the next index that fits in them: a
+// program that builds and discards tables over and over maps its pages once.
+struct spareMapping {
+    void* pages;
+    std::size_t bytes;
+};
+constexpr int maxSpares = 32;
+constexpr std::size_t spareLimit = std::size_t{64} << 20;
+spareMapping spares[maxSpares];
+int nspares = 0;
+std::size_t spareBytes = 0;
+
+void* mapPages(std::size_t bytes)
+{
+#if defined(_WIN32)
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+#else
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#if defined(MAP_POPULATE)
+    flags |= MAP_POPULATE; // every page is written soon: fault them in at once
+#endif
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+#endif
+}
+
+void unmapPages(void* p, [[maybe_unused]] std::size_t bytes)
+{
+#if defined(_WIN32)
+    VirtualFree(p, 0, MEM_RELEASE);
+#else
+    munmap(p, bytes);
+#endif
+}
+
+// Zeroed pages of at least `bytes` (a spare mapping of up to four times that,
+// else a new one); `bytes` becomes their size.  Null when the system has none.
+void* takePages(std::size_t& bytes)
+{
+    int best = -1;
+    for (int i = 0; i < nspares; ++i)
+        if (spares[i].bytes >= bytes && spares[i].bytes / 4 <= bytes &&
+            (best < 0 || spares[i].bytes < spares[best].bytes))
+            best = i;
+    if (best < 0)
+        return mapPages(bytes);
+    void* p = spares[best].pages;
+    bytes = spares[best].bytes;
+    spareBytes -= bytes;
+    spares[best] = spares[--nspares];
+    std::memset(p, 0, bytes);
+    return p;
+}
+
+void givePages(void* p, std::size_t bytes)
+{
+    if (nspares == maxSpares || spareBytes + bytes > spareLimit) {
+        unmapPages(p, bytes);
+        return;
+    }
+    spares[nspares++] = spareMapping{p, bytes};
+    spareBytes += bytes;
+}
+
+} // namespace
+
+kavStrIndex* kavStrIndex::_last = nullptr;
+const void* kavStrIndex::_lastOwner = nullptr;
+const kavPool* kavStrIndex::_lastPool = nullptr;
+
+void kavStrIndex::forget() const
+{
+    if (_last == this) {
+        _last = nullptr;
+        _lastOwner = nullptr;
+        _lastPool = nullptr;
+    }
+}
+
+kavStrIndex::kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes)
+    : _node{owner, &dropAttached, nullptr}, _pool(&pool), _bytes(bytes),
+      _capacity(static_cast<std::uint32_t>((bytes - sizeof(kavStrIndex)) / sizeof(std::uint64_t))), _count(0),
+      _foreign(0)
+{
+}
+
+kavStrIndex* kavStrIndex::map(kavPool& pool, const void* owner, std::size_t slots)
+{
+    std::size_t bytes = sizeof(kavStrIndex) + slots * sizeof(std::uint64_t);
+    bytes = (bytes + pageSize - 1) / pageSize * pageSize;
+    void* pages = takePages(bytes); // may give more
+    return pages != nullptr ? new (pages) kavStrIndex(pool, owner, bytes) : nullptr;
+}
+
+kavStrIndex* kavStrIndex::make(kavPool& pool, const void* owner)
+{
+    kavStrIndex* index = map(pool, owner, firstSlots);
+    if (index != nullptr)
+        pool.attach(&index->_node);
+    return index;
+}
+
+void kavStrIndex::dropAttached(kavPoolAttachment* a)
+{
+    kavStrIndex* index = reinterpret_cast<kavStrIndex*>(a);
+    index->forget();
+    givePages(index, index->_bytes);
+}
+
+void kavStrIndex::drop()
+{
+    forget();
+    _pool->detach(&_node);
+    givePages(this, _bytes);
+}
+
+std::uint32_t kavStrIndex::slotOf(std::uint32_t m, const kavStrElem* e) const
+{
+    const std::uint64_t* slots = slotArray();
+    for (std::uint32_t i = home(m);; i = i + 1 == _capacity ? 0 : i + 1) {
+        if (slots[i] == 0)
+            return _capacity;
+        if (elemOf(slots[i]) == e)
+            return i;
+    }
+}
+
+void kavStrIndex::insert(std::uint32_t m, std::uint64_t s)
+{
+    std::uint64_t* slots = slotArray();
+    std::uint32_t i = home(m);
+    while (slots[i] != 0)
+        i = i + 1 == _capacity ? 0 : i + 1;
+    slots[i] = s;
+    ++_count;
+}
+
+kavStrIndex* kavStrIndex::put(std::uint32_t h, kavStrElem* e, std::size_t len)
+{
+    const std::uint32_t m = mix(h);
+    const char* text = static_cast<const char*>(*e);
+    // An element of the same text gives way: `e` is nearer its chain's head.
+    std::uint64_t* slots = slotArray();
+    for (std::uint32_t i = home(m); slots[i] != 0; i = i + 1 == _capacity ? 0 : i + 1) {
+        if ((slots[i] & tagMask) == tagOf(m) && sameText(elemText(slots[i]), text, len)) {
+            slots[i] = tagOf(m) | reinterpret_cast<std::uintptr_t>(e);
+            return this;
+        }
+    }
+    return putNew(h, e);
+}
+
+kavStrIndex* kavStrIndex::putNew(std::uint32_t h, kavStrElem* e)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(e);
+    if ((static_cast<std::uint64_t>(address) & tagMask) != 0) {
+        drop(); // an address the slots cannot hold: the table walks its chains
+        return nullptr;
+    }
+    kavStrIndex* index = roomForOne();
+    if (index != nullptr) {
+        const std::uint32_t m = mix(h);
+        index->insert(m, tagOf(m) | address);
+    }
+    return index;
+}
+
+// Grows by a quarter into new pages when one more entry would pass 7 in 8 slots,
+// moving every entry.  Each entry's slot comes from its text's hash, which
+// costs a read of its element and its text: they are fetched a few entries
+// ahead, so that the reads of many entries overlap.
+kavStrIndex* kavStrIndex::roomForOne()
+{
+    if ((static_cast<std::uint64_t>(_count) + 1) * 8 <= static_cast<std::uint64_t>(_capacity) * 7)
+        return this;
+    kavStrIndex* index = map(*_pool, _node._owner, _capacity + _capacity / 4);
+    if (index == nullptr) {
+        drop();
+        return nullptr;
+    }
+    index->_foreign = _foreign;
+    const std::uint64_t* old = slotArray();
+    constexpr std::uint32_t elemAhead = 16, textAhead = 8;
+    for (std::uint32_t i = 0; i < _capacity; ++i) {
+#if defined(__GNUC__)
+        if (i + elemAhead < _capacity && old[i + elemAhead] != 0)
+            __builtin_prefetch(elemOf(old[i + elemAhead]));
+        if (i + textAhead < _capacity && old[i + textAhead] != 0)
+            __builtin_prefetch(elemText(old[i + textAhead]));
+#endif
+        if (old[i] != 0) {
+            std::size_t size;
+            index->insert(mix(kavTextHash(elemText(old[i]), size)), old[i]);
+        }
+    }
+    const bool remembered = _last == this;
+    drop();
+    index->_pool->attach(&index->_node);
+    if (remembered) {
+        _last = index;
+        _lastOwner = index->_node._owner;
+        _lastPool = index->_pool;
+    }
+    return index;
+}
+
+void kavStrIndex::erase(std::uint32_t i)
+{
+    std::uint64_t* slots = slotArray();
+    // Backward shift: an entry after the hole moves into it unless its home
+    // lies cyclically after the hole and up to its own slot.
+    std::uint32_t hole = i;
+    for (std::uint32_t j = i + 1 == _capacity ? 0 : i + 1; slots[j] != 0; j = j + 1 == _capacity ? 0 : j + 1) {
+        std::size_t size;
+        const std::uint32_t h = home(mix(kavTextHash(elemText(slots[j]), size)));
+        const bool stays = hole <= j ? (hole < h && h <= j) : (hole < h || h <= j);
+        if (!stays) {
+            slots[hole] = slots[j];
+            hole = j;
+        }
+    }
+    slots[hole] = 0;
+    --_count;
+}
+
+void kavStrIndex::replace(std::uint32_t h, const kavStrElem* old, kavStrElem* next)
+{
+    const std::uint32_t m = mix(h);
+    const std::uint32_t i = slotOf(m, old);
+    if (i == _capacity)
+        return; // `old` was not the element held for its text
+    if (next != nullptr)
+        slotArray()[i] = tagOf(m) | reinterpret_cast<std::uintptr_t>(next);
+    else
+        erase(i);
+}
+
+void kavStrIndex::clear()
+{
+    std::memset(static_cast<void*>(slotArray()), 0, _capacity * sizeof(std::uint64_t));
+    _count = 0;
+    _foreign = 0;
+}

@@ -1,0 +1,207 @@
+// The lookup index behind string tables, and finding texts without
+// interning them.
+#include "testutil.h"
+
+#include <array>
+#include <random>
+#include <string>
+
+namespace {
+
+// Reaches the protected static that forgets the temporary table.
+struct tableAccess : kavStringTbl {
+    using kavStringTbl::tempPool;
+};
+
+// An element class of its own: texts compare as for kavStrElem.
+struct otherElem : kavStrElem {
+    using kavStrElem::kavStrElem;
+};
+
+// Everything observable of a table in its pool, addresses as offsets from
+// the table (the first piece of its pool's only block).
+struct tableSide {
+    kavPool pool;
+    kavStringTbl* table = nullptr;
+
+    tableSide()
+    {
+        pool.setReleaseFlag(false);
+        pool.establish(1 << 20); // one block: first fit sees the same addresses on both sides
+        kavLib::tempInit(&pool);
+        table = kavStringTbl::establishTemp(nullptr);
+        tableAccess::tempPool();
+    }
+    long offset(const void* p) const
+    {
+        return p == nullptr ? -1 : static_cast<long>(static_cast<const char*>(p) - reinterpret_cast<const char*>(table));
+    }
+    std::array<unsigned int, 9> state() const
+    {
+        return {pool.amem(), pool.fmem(), pool.rmem(), pool.umem(), pool.ablocks(),
+                pool.fblocks(), pool.rblocks(), static_cast<unsigned int>(table->count()), table->collisions()};
+    }
+    std::string dump() const
+    {
+        kavLib::set(5);
+        kavLib::set(4);
+        kavLib::set(1); // addresses, masked: the lines show each element's class
+        std::string text = maskPointers(dumpText(*table, 0, 1));
+        kavLib::clrAll();
+        return text;
+    }
+};
+
+} // namespace
+
+// A random mix of interning, look-ups, elements added by hand (duplicates,
+// elements of another class, strings), removals and emptying, done on a
+// table with its index and on one that walks its chains: every answer,
+// every address and every pool statistic agree after every step, and the
+// index agrees with the chains.
+TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
+{
+    tableSide indexed, plain;
+    std::vector<std::string> words;
+    for (int i = 0; i < 300; ++i)
+        words.push_back("w" + std::to_string(i * 7919 % 1009));
+    words.push_back(std::string(600, 'L')); // a text piece from the free blocks
+    words.push_back(std::string(28, 'E')); // a text piece of the element's size class
+    words.push_back("cmoxjteq");            // these two have the same 32-bit hash
+    words.push_back("gdstzges");
+    words.push_back("");
+
+    std::mt19937 rng(20261206);
+    for (int step = 0; step < 6000; ++step) {
+        const std::string& w = words[rng() % words.size()];
+        const unsigned int op = rng() % 100;
+        std::array<long, 2> answer{};
+        for (int side = 0; side < 2; ++side) {
+            tableSide& t = side == 0 ? indexed : plain;
+            kavStringTbl::useIndex(side == 0);
+            kavStringTbl& table = *t.table;
+            if (op < 60) {
+                answer[side] = t.offset(&table.addStrElem(w.c_str()));
+            } else if (op < 75) {
+                const auto before = t.state();
+                answer[side] = t.offset(op % 2 == 0 ? table.lookup(w.c_str()) : table.lookup(std::string_view(w)));
+                EXPECT_EQ(t.state(), before) << "a look-up changed the table or its pool";
+            } else if (op < 82) {
+                answer[side] = t.offset(&table.add(*new (&t.pool) kavStrElem(w.c_str())));
+            } else if (op < 85) {
+                answer[side] = t.offset(&table.add(*new (&t.pool) otherElem(w.c_str())));
+            } else if (op < 87) {
+                auto* e = new (&t.pool) kavStrElem(w.c_str());
+                e->up(); // held by the test, so the string never dangles
+                answer[side] = t.offset(&table.add(*new (&t.pool) kavString(e)));
+            } else if (op < 99) {
+                kavStrElem key(w.c_str()); // unpooled, in no table
+                answer[side] = table.remove(key);
+            } else if (step % 7 == 0) {
+                table.removeAll();
+            }
+            EXPECT_TRUE(table.checkIndex()) << "step " << step;
+        }
+        ASSERT_EQ(answer[0], answer[1]) << "step " << step << " op " << op << " text " << w;
+        ASSERT_EQ(indexed.state(), plain.state()) << "step " << step << " op " << op;
+        if (step % 500 == 0) {
+            ASSERT_EQ(indexed.dump(), plain.dump()) << "step " << step;
+        }
+    }
+    EXPECT_GT(indexed.table->indexBytes(), 0u);
+    EXPECT_EQ(plain.table->indexBytes(), 0u);
+    kavStringTbl::useIndex(true);
+}
+
+// A text found again leaves the pool as building and deleting its candidate
+// would, also when its text piece shares the element's size class and one
+// piece of that class waits to be recycled (the last step).
+TEST_F(kavInitTest, FoundTextsLeaveThePoolAsTheirCandidatesWould)
+{
+    tableSide indexed, plain;
+    const std::string same(28, 'E'); // 29 bytes: 32, as an element
+    for (const char* text : {same.c_str(), same.c_str(), "a", same.c_str(), same.c_str()}) {
+        for (tableSide* t : {&indexed, &plain}) {
+            kavStringTbl::useIndex(t == &indexed);
+            t->table->addStrElem(text);
+        }
+        EXPECT_EQ(indexed.state(), plain.state()) << text;
+    }
+    kavStringTbl::useIndex(true);
+}
+
+// Look-ups by text find the element interning would give, in the table a
+// string from text would use (the temporary one first), for every spelling
+// of the text; a text never interned, or one with a NUL inside, finds
+// nothing, and nothing changes: no table, no pool.
+TEST_F(kavInitTest, LookupsFindInternedTextsOnly)
+{
+    {
+        kavString abc("abc"), empty(nullptr), first("cmoxjteq");
+        const kavNamedObj named(abc);
+        kavList holder;
+        holder.add(const_cast<kavNamedObj&>(named));
+
+        EXPECT_EQ(kavString::lookup("abc"), abc.elem());
+        EXPECT_EQ(kavString::lookup(std::string_view("abcd", 3)), abc.elem());
+        EXPECT_EQ(kavString::lookup(static_cast<const char*>(nullptr)), empty.elem());
+        EXPECT_EQ(kavString::lookup(std::string_view()), empty.elem());
+        EXPECT_EQ(kavString::find("abc")->elem(), abc.elem());
+        EXPECT_EQ(kavString::find("abc")->view(), "abc");
+        EXPECT_EQ(kavNamedObj::findIn(holder, "abc"), &named);
+        EXPECT_EQ(kavNamedObj::findIn(holder, std::string_view("abc")), &named);
+
+        kavPool& pool = *kavPool::mainPool();
+        const unsigned int used = pool.umem(), recycled = pool.rmem();
+        const int count = kavStringTbl::table()->count();
+        for (const char* text : {"gdstzges", "ab", "abcd", "xyz", "w1"}) { // the first: the same hash as cmoxjteq
+            EXPECT_EQ(kavString::lookup(text), nullptr) << text;
+            EXPECT_FALSE(kavString::find(text).has_value()) << text;
+            EXPECT_EQ(kavNamedObj::findIn(holder, text), nullptr) << text;
+        }
+        EXPECT_EQ(kavString::lookup(std::string_view("abc\0", 4)), nullptr);
+        EXPECT_TRUE(pool.umem() == used && pool.rmem() == recycled && kavStringTbl::table()->count() == count);
+
+        kavLib::tempInit(nullptr);
+        EXPECT_EQ(kavString::lookup("abc"), nullptr); // the temporary table is asked, as interning would
+        kavString temp("abc");
+        EXPECT_EQ(kavString::lookup("abc"), temp.elem());
+        EXPECT_EQ(kavNamedObj::findIn(holder, "abc"), nullptr); // a name of the global table
+        kavLib::tempReset();
+    }
+    kavLib::reset();
+    EXPECT_EQ(kavString::lookup("abc"), nullptr); // no table at all
+}
+
+// A table's index lives beside its pool and goes when the pool is released
+// (tempReset, reset) or the table is deleted; a table of a derived class
+// keeps none and walks its chains.
+TEST_F(kavInitTest, IndexGoesWithItsTable)
+{
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavLib::tempInit(&pool);
+    const kavStringTbl* temp = kavStringTbl::tempTable();
+    for (int i = 0; i < 2000; ++i)
+        kavString(std::to_string(i).c_str());
+    EXPECT_GE(temp->indexBytes(), 2000u * 8);
+    EXPECT_TRUE(temp->checkIndex());
+    EXPECT_NE(pool.attached(temp), nullptr);
+    kavLib::tempReset();
+    EXPECT_EQ(pool.attached(temp), nullptr);
+
+    struct derivedTbl : kavStringTbl {};
+    auto* derived = new (&pool) derivedTbl;
+    kavStrElem& e = derived->addStrElem("x");
+    EXPECT_EQ(&derived->addStrElem("x"), &e);
+    EXPECT_EQ(derived->lookup("x"), &e);
+    EXPECT_EQ(derived->indexBytes(), 0u);
+    EXPECT_EQ(pool.attached(derived), nullptr);
+
+    kavString("y");
+    kavStringTbl* global = kavStringTbl::establish(nullptr);
+    EXPECT_GT(global->indexBytes(), 0u);
+    delete global; // not what the library does, but allowed
+    EXPECT_EQ(kavPool::mainPool()->attached(global), nullptr);
+    kavLib::reset();
+}
