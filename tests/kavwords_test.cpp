@@ -199,8 +199,10 @@ TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
     }
 #endif
     check(cases);
+#ifndef _WIN32 // no device there that refuses every write
     // Output that cannot be written fails too.
-    const int status = std::system("\"" KAVWORDS "\" k.txt >/dev/full 2>err.txt");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    const int status = std::system(shellLine(demoCommand() + " k.txt >/dev/full 2>err.txt").c_str());
+    EXPECT_EQ(exitStatus(status), 1);
     EXPECT_EQ(slurp("err.txt"), "kavwords: cannot write the output\n");
+#endif
 }
