@@ -2,7 +2,8 @@
 // heap one block of at least 8000 bytes at a time (plus one record per
 // block) and gives it back only when it is released; recycled pieces never
 // reach the heap.  This program replaces the global operator new and delete
-// to count the calls, which is why it is an executable of its own.
+// to count the calls (on Windows, the DLL's imports of them), which is why it
+// is an executable of its own.
 #include "testutil.h"
 
 #include <cstdio>
@@ -28,14 +29,8 @@ static long long newCalls = 0, deleteCalls = 0;
 static bool armed = false;
 static long long failCountdown = 0;
 
-// These replacements are malloc and free underneath; GCC cannot see that
-// the pair is matched once operator delete inlines into a delete-expression.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n)
+// The counting heap: malloc and free underneath.
+void* countedNew(std::size_t n)
 {
     if (armed && --failCountdown == 0)
         throw std::bad_alloc();
@@ -46,7 +41,7 @@ void* operator new(std::size_t n)
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept
+void countedDelete(void* p) noexcept
 {
     if (p == nullptr)
         return;
@@ -54,18 +49,31 @@ void operator delete(void* p) noexcept
     std::free(p);
 }
 
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void countedSizedDelete(void* p, std::size_t) noexcept { countedDelete(p); }
 
+#if !defined(_WIN32) || defined(KAVLIB_STATIC)
+// The replacements serve the library too.  GCC cannot see that the pair is
+// matched once operator delete inlines into a delete-expression.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t n) { return countedNew(n); }
+void operator delete(void* p) noexcept { countedDelete(p); }
+void operator delete(void* p, std::size_t n) noexcept { countedSizedDelete(p, n); }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 #if defined(_WIN32) && !defined(KAVLIB_STATIC)
 // A program's replacement of operator new reaches no DLL: kavlib.dll calls
 // the C++ run-time DLL's, through its import table.  Point those imports at
-// this program's replacements, so that the library's heap calls are counted
-// as on Linux.  Pieces the library took before keep working: both heaps are
-// the C run-time's malloc underneath.  Answers how many imports it pointed.
+// the counting heap, so that the library's heap calls are counted as on
+// Linux.  This program's own calls are left to the run time: strings grown
+// inside the run-time DLL and freed here would not pair up.  Pieces taken
+// before keep working: both heaps are the C run-time's malloc underneath.
+// Answers how many imports it pointed.
 int redirectHeapImports(const char* dll)
 {
     using newFn = void* (*)(std::size_t);
@@ -76,9 +84,9 @@ int redirectHeapImports(const char* dll)
 #else
     const char* const names[] = {"_Znwj", "_ZdlPv", "_ZdlPvj"};
 #endif
-    void* const targets[] = {reinterpret_cast<void*>(static_cast<newFn>(&::operator new)),
-                             reinterpret_cast<void*>(static_cast<deleteFn>(&::operator delete)),
-                             reinterpret_cast<void*>(static_cast<sizedDeleteFn>(&::operator delete))};
+    void* const targets[] = {reinterpret_cast<void*>(static_cast<newFn>(&countedNew)),
+                             reinterpret_cast<void*>(static_cast<deleteFn>(&countedDelete)),
+                             reinterpret_cast<void*>(static_cast<sizedDeleteFn>(&countedSizedDelete))};
     auto* base = reinterpret_cast<unsigned char*>(::GetModuleHandleA(dll));
     if (base == nullptr)
         return 0;
