@@ -1,9 +1,14 @@
 // kavlib: links, the abstract container and iterator, the iterator handle.
 #include <kavlib/container.h>
 
-#include <kavlib/library.h>
+#include <kavlib/services.h>
 
 #include <ostream>
+
+const char* const kavContainerClass = "kavContainer";
+const char* const kavIteratorClass = "kavIterator";
+const char* const kavLinkObjClass = "kavLinkObj";
+const char* const kavIterPtrClass = "kavIterPtr";
 
 // ---- kavLinkObj ----------------------------------------------------------------
 
@@ -119,7 +124,7 @@ std::ostream& kavContainer::dump(std::ostream& os, int indent, int endLine) cons
 {
     kavIterPtr it(this); // first: it forgets links that went with their pool
     kavObject::dump(os, indent, 0);
-    if (kavLib::get(6))
+    if (kavServices::get(kavFlagCount))
         os << "CT[" << _count << "]\n";
     else
         os << "\n";

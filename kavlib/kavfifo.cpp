@@ -1,6 +1,9 @@
 // kavlib: the FIFO, in order of arrival.
 #include <kavlib/kavfifo.h>
 
+const char* const kavFifoClass = "kavFifo";
+const char* const kavFifoIterClass = "kavFifoIter";
+
 kavFifo::~kavFifo()
 {
     removeAll();

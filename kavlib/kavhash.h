@@ -19,7 +19,7 @@
 #define KAVLIB_KAVHASH_H
 
 #include <kavlib/container.h>
-#include <kavlib/library.h>
+#include <kavlib/services.h>
 
 #include <ostream>
 
@@ -267,7 +267,7 @@ void kavHash<size>::pruneLinks()
 template <unsigned int size>
 std::ostream& kavHash<size>::dump(std::ostream& os, int indent, int endLine) const
 {
-    if (!kavLib::get(5))
+    if (!kavServices::get(kavFlagHashCounts))
         return kavContainer::dump(os, indent, endLine);
     checkLinks();
     kavObject::dump(os, indent, 0);

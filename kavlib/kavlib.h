@@ -4,6 +4,7 @@
 
 #include <kavlib/export.h>
 #include <kavlib/kavassert.h>
+#include <kavlib/services.h>
 #include <kavlib/library.h>
 #include <kavlib/kavpool.h>
 #include <kavlib/object.h>

@@ -1,6 +1,9 @@
 // kavlib: the list, newest first.
 #include <kavlib/kavlist.h>
 
+const char* const kavListClass = "kavList";
+const char* const kavListIterClass = "kavListIter";
+
 kavList::~kavList()
 {
     removeAll();

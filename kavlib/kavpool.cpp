@@ -30,6 +30,8 @@ using kavpool::setNext;
 using kavpool::sizeOf;
 using kavpool::writeHeader;
 
+const char* const kavPoolClass = "kavPool";
+
 void kavpool::misuse(bool ok, const char* text, int line)
 {
     if (ok)

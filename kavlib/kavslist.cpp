@@ -1,6 +1,9 @@
 // kavlib: the sorted list, ascending by the elements' objcmp.
 #include <kavlib/kavslist.h>
 
+const char* const kavSListClass = "kavSList";
+const char* const kavSListIterClass = "kavSListIter";
+
 kavSList::~kavSList()
 {
     removeAll();

@@ -1,7 +1,7 @@
 // kavlib: string elements, string tables and string handles.
 #include <kavlib/kavstr.h>
 
-#include <kavlib/library.h>
+#include <kavlib/services.h>
 #include <kavlib/namedobject.h>
 #include <kavlib/strindex.h>
 
@@ -11,6 +11,10 @@
 #include <ostream>
 #include <string>
 #include <typeinfo>
+
+const char* const kavStringTblClass = "kavStringTblClass";
+const char* const kavStringClass = "kavStringClass";
+const char* const kavStrElemClass = "kavStrElem";
 
 namespace {
 
@@ -76,11 +80,11 @@ unsigned int kavStrElem::hash(int n) const
 
 std::ostream& kavStrElem::dump(std::ostream& os, int indent, int endLine) const
 {
-    if (kavLib::get(4)) {
+    if (kavServices::get(kavFlagObjectLine)) {
         kavObject::dump(os, indent, 0);
         indent = 0;
     }
-    os << kavLib::space(indent) << _text << " ";
+    os << kavServices::space(indent) << _text << " ";
     if (endLine != 0)
         os << std::endl;
     return os;
@@ -540,7 +544,7 @@ int kavString::objcmp(const kavObject& o) const
 
 std::ostream& kavString::dump(std::ostream& os, int indent, int endLine) const
 {
-    if (kavLib::get(4)) {
+    if (kavServices::get(kavFlagObjectLine)) {
         kavObject::dump(os, indent, 1);
         indent += 1;
     }

@@ -1,9 +1,11 @@
 // kavlib: the named object.
 #include <kavlib/namedobject.h>
 
-#include <kavlib/library.h>
+#include <kavlib/services.h>
 
 #include <ostream>
+
+const char* const kavNamedObjClass = "kavNamedObj";
 
 kavNamedObj::kavNamedObj(const kavString& s) : _stamp(kavPool::releaseCount()), _name(nullptr)
 {
@@ -81,7 +83,7 @@ std::ostream& kavNamedObj::dump(std::ostream& os, int indent, int endLine) const
 {
     kavObject::dump(os, indent, 0);
     int nameIndent = 0;
-    if (kavLib::get(4)) {
+    if (kavServices::get(kavFlagObjectLine)) {
         os << "\n";
         nameIndent = indent + 1;
     }

@@ -1,34 +1,17 @@
-// kavlib: the object root, comparison functions and class-name constants.
+// kavlib: the object root and comparison functions.
 //
 // How an object learns its pool (the pending stack and the note of the last
 // destroyed object) is described in object.h, where its common steps are
 // inline; the rare ones are here.
 #include <kavlib/object.h>
 
-#include <kavlib/library.h>
+#include <kavlib/services.h>
 
 #include <cstdint>
 #include <new>
 #include <ostream>
 
 const char* const kavObjectClass = "kavObject";
-const char* const kavContainerClass = "kavContainer";
-const char* const kavListClass = "kavList";
-const char* const kavSListClass = "kavSList";
-const char* const kavFifoClass = "kavFifo";
-const char* const kavHashClass = "kavHash";
-const char* const kavStringTblClass = "kavStringTblClass";
-const char* const kavIteratorClass = "kavIterator";
-const char* const kavListIterClass = "kavListIter";
-const char* const kavSListIterClass = "kavSListIter";
-const char* const kavFifoIterClass = "kavFifoIter";
-const char* const kavHashIterClass = "kavHashIter";
-const char* const kavNamedObjClass = "kavNamedObj";
-const char* const kavStringClass = "kavStringClass";
-const char* const kavStrElemClass = "kavStrElem";
-const char* const kavPoolClass = "kavPool";
-const char* const kavLinkObjClass = "kavLinkObj";
-const char* const kavIterPtrClass = "kavIterPtr";
 const char* const kavSptrClass = "kavSptr";
 
 kavObject::Pending kavObject::_pending[kavObject::maxPending];
@@ -116,12 +99,12 @@ unsigned int kavObject::hash(int n) const
 
 std::ostream& kavObject::dump(std::ostream& os, int indent, int endLine) const
 {
-    os << kavLib::space(indent) << className() << " ";
-    if (kavLib::get(1))
+    os << kavServices::space(indent) << className() << " ";
+    if (kavServices::get(kavFlagAddress))
         os << "@[" << static_cast<const void*>(this) << "] ";
-    if (kavLib::get(0))
+    if (kavServices::get(kavFlagPool))
         os << "P[" << (_pool != nullptr ? _pool->getNum() : -1) << "] ";
-    if (kavLib::get(3))
+    if (kavServices::get(kavFlagUseCount))
         os << "RC[" << _useCount << "] ";
     if (endLine != 0)
         os << std::endl;

@@ -5,7 +5,7 @@
 // when the library is loaded, by the library's only load-time initialiser.
 #include <kavlib/internal/poolblocks.h>
 
-#include <kavlib/library.h>
+#include <kavlib/services.h>
 
 #include <ostream>
 
@@ -135,7 +135,7 @@ std::ostream& kavPool::print(std::ostream& os) const
 {
     os << "Pool " << _num << " @" << static_cast<const void*>(this) << " Alloc=" << amem()
        << " Used=" << umem() << " FreeB=" << fmem() << " FreeR=" << rmem() << std::endl;
-    if (!kavLib::get(0))
+    if (!kavServices::get(kavFlagPool))
         return os;
 
     os << "  Allocated blocks: ";
