@@ -363,7 +363,7 @@ public:
     {
         if (_walk != nullptr)
             return _walk->get();
-        KAV_ASSERT(_pos.link != nullptr, "_link", "container", 201);
+        KAV_CHECK(_pos.link != nullptr, iterGet);
         return _pos.link->getObj();
     }
     /// The current element's address; as operator*.
@@ -376,7 +376,7 @@ public:
             stepWalk();
             return *this;
         }
-        KAV_ASSERT(_pos.link != nullptr, "_link", "container", 211);
+        KAV_CHECK(_pos.link != nullptr, iterNext);
         _pos.link = _pos.link->_next;
         if (_pos.link == nullptr && _pos.chains != nullptr) {
             unsigned int i = _pos.index + 1;

@@ -87,13 +87,13 @@ kavFifoIter::~kavFifoIter() = default;
 
 kavObject& kavFifoIter::get() const
 {
-    KAV_ASSERT(_current != nullptr, "_current", "kavfifo", 105);
+    KAV_CHECK(_current != nullptr, fifoGet);
     return _current->getObj();
 }
 
 void kavFifoIter::next()
 {
-    KAV_ASSERT(_current != nullptr, "_current", "kavfifo", 99);
+    KAV_CHECK(_current != nullptr, fifoNext);
     _current = _current->_next;
 }
 

@@ -96,7 +96,7 @@ protected:
     static unsigned int chainOf(const kavObject& obj)
     {
         const unsigned int i = obj.hash(static_cast<int>(size));
-        KAV_ASSERT(i < size, "hash < size", "kavhash", 401);
+        KAV_CHECK(i < size, hashRange);
         return i;
     }
     /// The head link of chain i (i < size), null when the chain is empty.
@@ -141,7 +141,7 @@ public:
     /// The current element; fails the check "_current" (kavhash, 287) when done.
     kavObject& get() const override
     {
-        KAV_ASSERT(_current != nullptr, "_current", "kavhash", 287);
+        KAV_CHECK(_current != nullptr, hashGet);
         return _current->getObj();
     }
     /// Steps to the next element of the chain, else to the head of the next
@@ -280,7 +280,7 @@ std::ostream& kavHash<size>::dump(std::ostream& os, int indent, int endLine) con
 template <unsigned int size>
 void kavHashIter<size>::next()
 {
-    KAV_ASSERT(_index < size, "_index < size", "kavhash", 327);
+    KAV_CHECK(_index < size, hashNext);
     if (_current != nullptr && _current->_next != nullptr) {
         _current = _current->_next;
         return;

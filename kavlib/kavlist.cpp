@@ -69,13 +69,13 @@ kavListIter::~kavListIter() = default;
 
 kavObject& kavListIter::get() const
 {
-    KAV_ASSERT(_current != nullptr, "_current", "kavlist", 107);
+    KAV_CHECK(_current != nullptr, listGet);
     return _current->getObj();
 }
 
 void kavListIter::next()
 {
-    KAV_ASSERT(_current != nullptr, "_current", "kavlist", 101);
+    KAV_CHECK(_current != nullptr, listNext);
     _current = _current->_next;
 }
 

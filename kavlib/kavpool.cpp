@@ -32,12 +32,12 @@ using kavpool::writeHeader;
 
 const char* const kavPoolClass = "kavPool";
 
-void kavpool::misuse(bool ok, const char* text, int line)
+void kavpool::misuse(bool ok, kavCheck check, const char* text)
 {
     if (ok)
         return;
     kavPool::Watch::reporting();
-    kavAssertFail(text, "kavpool", line);
+    kavCheckFail(check, text);
 }
 
 kavPool::kavPool()
@@ -80,7 +80,7 @@ void* kavPool::popRecycled(unsigned int c)
 
 void kavPool::establish(unsigned int size)
 {
-    KAV_ASSERT(size <= maxSize, "size <= maxSize", "kavpool", 195);
+    KAV_CHECK(size <= maxSize, poolEstablishSize);
     addblock(size);
 }
 
@@ -138,7 +138,7 @@ void kavPool::release()
 
 void* kavPool::allocWatched(unsigned int size)
 {
-    KAV_ASSERT(size <= maxSize, "size <= maxSize", "kavpool", 194);
+    KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
     const unsigned int c = r >> 3;
     Watch::prepare(*this);
@@ -171,7 +171,7 @@ void kavPool::freeWatched(void* ptr, unsigned int size)
 void* kavPool::allocSlow(unsigned int size)
 {
     // Sizes above maxSize would round to 0 and reserve nothing.
-    KAV_ASSERT(size <= maxSize, "size <= maxSize", "kavpool", 194);
+    KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
     for (;;) {
         if (_blockList == nullptr)
@@ -221,7 +221,7 @@ void* kavPool::takeFree(unsigned int r)
     if (prev == 0)
         prev = Index::freeBelow(*this, home);
     if (kavpool::auditedPools)
-        kavpool::misuse(cur == Index::plainFit(*this, r), "index finds the first fit", 309);
+        kavpool::misuse(cur == Index::plainFit(*this, r), kavCheck::poolIndex, "index finds the first fit");
 
     const addr_t after = nextOf(cur);
     const addr_t rest = size > r ? cur + r : 0;

@@ -352,8 +352,8 @@ inline void* kavPool::alloc(unsigned int size)
 
 inline void kavPool::free(void* ptr, unsigned int size)
 {
-    KAV_ASSERT(ptr != nullptr, "ptr", "kavpool", 192);
-    KAV_ASSERT(size != 0, "size", "kavpool", 193);
+    KAV_CHECK(ptr != nullptr, poolFreeNull);
+    KAV_CHECK(size != 0, poolFreeZero);
 #if KAVLIB_POOL_ALWAYS_WATCHED
     freeWatched(ptr, size);
 #else

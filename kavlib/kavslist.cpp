@@ -75,13 +75,13 @@ kavSListIter::~kavSListIter() = default;
 
 kavObject& kavSListIter::get() const
 {
-    KAV_ASSERT(_current != nullptr, "_current", "kavslist", 107);
+    KAV_CHECK(_current != nullptr, slistGet);
     return _current->getObj();
 }
 
 void kavSListIter::next()
 {
-    KAV_ASSERT(_current != nullptr, "_current", "kavslist", 101);
+    KAV_CHECK(_current != nullptr, slistNext);
     _current = _current->_next;
 }
 

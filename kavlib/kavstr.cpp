@@ -167,7 +167,7 @@ void kavStringTbl::tempPool()
 
 kavStrElem& kavStringTbl::addStrElem(const char* s)
 {
-    KAV_ASSERT(_table != nullptr, "_table", "kavstr", 157);
+    KAV_CHECK(_table != nullptr, stringTempOnly);
     if (s == nullptr)
         s = emptyText;
     // One pass over the text gives its length and its hash, which gives the
@@ -453,7 +453,7 @@ kavString::kavString(const char* s) : _elem(nullptr)
         _elem = &kavStringTbl::_tempTable->addStrElem(s);
         return;
     }
-    KAV_ASSERT(kavStringTbl::_table != nullptr, "kavStringTbl::_table", "kavstr", 190);
+    KAV_CHECK(kavStringTbl::_table != nullptr, stringNoTable);
     _elem = &kavStringTbl::_table->addStrElem(s);
 }
 

@@ -9,5 +9,5 @@ void kavCastFail(const kavObject& obj, const char* name)
 {
     // The class names are those of the class-name constants' texts.
     const std::string text = std::string("kavCast<") + (name != nullptr ? name : "null") + "> of a " + obj.className();
-    kavAssertFail(text.c_str(), "kavview", 30);
+    kavCheckFail(kavCheck::castClass, text.c_str());
 }

@@ -28,7 +28,7 @@ void kavPool::AsanWatch::handOut(void* piece, unsigned int size) { ASAN_UNPOISON
 
 void kavPool::AsanWatch::takeBack(void* piece, unsigned int r)
 {
-    kavpool::misuse(!__asan_address_is_poisoned(piece), "ptr not freed twice", 301);
+    kavpool::misuse(!__asan_address_is_poisoned(piece), kavCheck::poolFreedTwice);
     ASAN_POISON_MEMORY_REGION(piece, r);
 }
 

@@ -64,7 +64,7 @@ void kavPool::CheckedWatch::popping(const kavPool& pool, unsigned int c)
     };
     const addr_t head = addr(pool._recycleList[c]);
     const addr_t link = kavpool::loadWord(head);
-    misuse(isRecycled(head) && (link == 0 || isRecycled(link)), "recycled element intact", 306);
+    misuse(isRecycled(head) && (link == 0 || isRecycled(link)), kavCheck::poolRecycledIntact);
 }
 
 void kavPool::CheckedWatch::handOut(kavPool& pool, void* piece, unsigned int r)
@@ -75,14 +75,14 @@ void kavPool::CheckedWatch::handOut(kavPool& pool, void* piece, unsigned int r)
     if (it != table.end() && it->first == addr(piece)) {
         // A recycled element handed out again (popping() checked it), never
         // a piece that is still in use.
-        misuse(it->second.recycled, "piece overlaps no other", 308);
+        misuse(it->second.recycled, kavCheck::poolNoOverlap);
         it->second.recycled = false;
         return;
     }
     // Cut from a free block: it must not reach into any other piece.
     const bool clearAbove = it == table.end() || it->first >= addr(piece) + r;
     const bool clearBelow = it == table.begin() || std::prev(it)->first + std::prev(it)->second.size <= addr(piece);
-    misuse(clearAbove && clearBelow, "piece overlaps no other", 308);
+    misuse(clearAbove && clearBelow, kavCheck::poolNoOverlap);
     pieces.spare.key() = addr(piece);
     pieces.spare.mapped() = Piece{r, false};
     table.insert(it, std::move(pieces.spare));
@@ -94,11 +94,11 @@ void kavPool::CheckedWatch::takeBack(kavPool& pool, void* piece, unsigned int r)
     const auto it = table.find(addr(piece));
     if (it == table.end()) {
         // A large piece that came back already lies in a free block.
-        misuse(!inFreeBlock(pool, addr(piece)), "ptr not freed twice", 301);
-        misuse(false, "ptr comes from this pool", 303);
+        misuse(!inFreeBlock(pool, addr(piece)), kavCheck::poolFreedTwice);
+        misuse(false, kavCheck::poolOwnsPiece);
     }
-    misuse(!it->second.recycled, "ptr not freed twice", 301);
-    misuse(it->second.size == r, "size rounds as allocated", 302);
+    misuse(!it->second.recycled, kavCheck::poolFreedTwice);
+    misuse(it->second.size == r, kavCheck::poolSizeRounds);
     if (r < recycleLimit)
         it->second.recycled = true;
     else
@@ -112,13 +112,13 @@ void kavPool::CheckedWatch::changed(const kavPool& pool)
     unsigned int total = 0;
     addr_t prevEnd = 0;
     for (addr_t b = addr(pool._freeList); b != 0; b = kavpool::nextOf(b)) {
-        misuse(b >= prevEnd, "free blocks in ascending order", 304);
-        misuse(b != prevEnd || blockStart(pool, b), "free blocks do not touch", 305);
+        misuse(b >= prevEnd, kavCheck::poolFreeOrder);
+        misuse(b != prevEnd || blockStart(pool, b), kavCheck::poolFreeApart);
         const unsigned int size = kavpool::sizeOf(b);
         total += size;
         prevEnd = b + size;
     }
-    misuse(total == pool._fmem, "pool counters add up", 307);
+    misuse(total == pool._fmem, kavCheck::poolCounters);
 }
 
 // Does `p` lie inside one of the pool's free blocks?

@@ -54,7 +54,7 @@ addr_t lastFreeOf(const Record* r)
 void audited(bool ok, const char* text)
 {
     if (!ok)
-        kavAssertFail(text, "kavpool", 309);
+        kavCheckFail(kavCheck::poolIndex, text);
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -132,3 +134,25 @@ TEST_F(kavLibTest, SectionAndRunReports)
         EXPECT_TRUE(std::regex_search(os.str(), std::regex("\nElapsed time  [0-9.e-]+s\n$"))) << os.str();
     }
 }
+
+// Each check has a report of its own, and the guide lists every one of them,
+// as the library writes it.
+TEST(kavChecks, OneReportEachAndTheGuideListsThem)
+{
+    std::set<std::pair<std::string, int>> places;
+    std::string table = "| Report | File | Line | Meaning |\n| --- | --- | --- | --- |\n";
+    for (int i = 0; i < kavCheckCount; ++i) {
+        const kavCheckEntry& e = kavCheckOf(static_cast<kavCheck>(i));
+        EXPECT_TRUE(places.emplace(e.file, e.line).second) << e.file << " " << e.line;
+        table += std::string("| `") + e.expr + "` | `" + e.file + "` | " + std::to_string(e.line) + " | " +
+                 e.meaning + " |\n";
+    }
+#ifdef KAVLIB_GUIDE
+    std::ifstream in(KAVLIB_GUIDE);
+    const std::string guide{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(guide.find(table), std::string::npos) << "docs/guide.md should list:\n" << table;
+#endif
+    EXPECT_DEATH(kavCheckFail(kavCheck::castClass, "kavCast<X> of a Y"),
+                 "^Assertion failed: kavCast<X> of a Y, file kavview, line 30\n$");
+}
+

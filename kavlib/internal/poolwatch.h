@@ -55,8 +55,8 @@ namespace kavpool {
 /// Is the index audited against the free-block list after every change?
 constexpr bool auditedPools = KAVLIB_CHECKED || KAVLIB_POOL_AUDIT;
 
-/// Stops with the pool's assertion report (file "kavpool") unless `ok`.
-void misuse(bool ok, const char* text, int line);
+/// Stops with the report of `check` (its expression `text` when given) unless `ok`.
+void misuse(bool ok, kavCheck check, const char* text = nullptr);
 
 } // namespace kavpool
 
