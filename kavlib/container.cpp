@@ -64,29 +64,26 @@ const char* kavLinkObj::className() const
     return kavLinkObjClass;
 }
 
-void kavLinkObj::operator delete(void* p, std::size_t size)
-{
-    // A link has a trivial destructor: it is still intact here.
-    kavLinkObj* link = static_cast<kavLinkObj*>(p);
-    kavObject& obj = link->_obj;
-    kavPool* pool = obj.getPool(); // read first: down() may delete obj
-    obj.down();
-    if (pool != nullptr)
-        pool->free(p, static_cast<unsigned int>(size));
-    else
-        heapFree(p);
-}
-
 void kavLinkObj::operator delete(void* p, kavPool* pool)
 {
-    // Reached only when building the link failed after its constructor
-    // took the reference.
-    kavLinkObj* link = static_cast<kavLinkObj*>(p);
-    link->_obj.down();
-    if (pool != nullptr)
-        pool->free(p, sizeof(kavLinkObj));
-    else
-        heapFree(p);
+    static_cast<kavLinkObj*>(p)->_obj.down();
+    giveBack(p, pool);
+}
+
+// ---- kavChainIter ----------------------------------------------------------------
+
+kavObject& kavChainIter::get() const
+{
+    if (_current == nullptr)
+        kavCheckFail(_getCheck);
+    return _current->getObj();
+}
+
+void kavChainIter::next()
+{
+    if (_current == nullptr)
+        kavCheckFail(_nextCheck);
+    _current = _current->_next;
 }
 
 // ---- kavContainer ----------------------------------------------------------------

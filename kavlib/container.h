@@ -37,7 +37,7 @@
 class KAVLIB_API kavLinkObj final {
 public:
     /// Refers to obj and takes a use-count reference on it.
-    explicit kavLinkObj(kavObject& obj) : _next(nullptr), _obj(obj) { obj.up(); }
+    explicit kavLinkObj(kavObject& obj) noexcept : _next(nullptr), _obj(obj) { obj.up(); }
 
     /// A link is the one holder of its reference: never copied.
     kavLinkObj(const kavLinkObj&) = delete;
@@ -58,8 +58,10 @@ public:
     }
     /// Gives the reference back (which may delete the element), then the
     /// storage to the element's pool, read before the reference goes.
-    static void operator delete(void* p, std::size_t size);
-    /// Undoes operator new when building a link fails.
+    static void operator delete(void* p, std::size_t) { release(static_cast<kavLinkObj*>(p)); }
+    /// Counterpart of operator new; the constructor cannot throw, so no
+    /// expression of the library reaches it.  Gives the reference back and
+    /// the storage to `pool`.
     static void operator delete(void* p, kavPool* pool);
 
     /// What `delete link` does, inline, for the containers.
@@ -68,10 +70,7 @@ public:
         kavObject& obj = link->_obj;
         kavPool* pool = obj.getPool();
         obj.down();
-        if (pool != nullptr)
-            pool->free(link, sizeof(kavLinkObj));
-        else
-            heapFree(link);
+        giveBack(link, pool);
     }
 
     /// True when `p` is a link on the global heap that was made while
@@ -86,6 +85,14 @@ private:
     // pool gave back (container.cpp).
     static void* heapAlloc(std::size_t size);
     static void heapFree(void* p);
+    /// A link's storage back to `pool`, or to the global heap when null.
+    static void giveBack(void* p, kavPool* pool)
+    {
+        if (pool != nullptr)
+            pool->free(p, sizeof(kavLinkObj));
+        else
+            heapFree(p);
+    }
 
     kavObject& _obj;   ///< the element
 };
@@ -294,6 +301,41 @@ struct kavChainPos {
     kavLinkObj* const* chains = nullptr;      ///< chain heads (hash containers), else null
     unsigned int index = 0;                   ///< chain of `link` (hash containers)
     unsigned int nchains = 0;                 ///< number of chains (hash containers)
+};
+
+/// The iterator of a chain container (kavList, kavSList, kavFifo): walks the
+/// links from the head the container had when the iterator was made.
+class KAVLIB_API kavChainIter : public kavIterator {
+public:
+    /// True when there is no current element.
+    bool done() const override { return _current == nullptr; }
+    /// The current element; stops with the class's get check when done.
+    kavObject& get() const override;
+    /// Steps to the next element; stops with the class's next check when done.
+    void next() override;
+    /// Stands again where the walk began.
+    void reset() override { _current = _first; }
+    /// The current link, for kavRangeIter.
+    bool chainPos(kavChainPos& pos) const override
+    {
+        pos = kavChainPos{_current, nullptr, 0, 0};
+        return true;
+    }
+
+protected:
+    /// Stands on `head`; `getCheck` and `nextCheck` name the reports.
+    kavChainIter(kavLinkObj* head, kavCheck getCheck, kavCheck nextCheck)
+        : _getCheck(getCheck), _nextCheck(nextCheck), _current(head), _first(head)
+    {
+    }
+
+private:
+    // The two reports first: they fit in the root's tail padding, so the
+    // iterator is no larger than one with the links alone.
+    kavCheck _getCheck;   ///< report of get() when done
+    kavCheck _nextCheck;  ///< report of next() when done
+    kavLinkObj* _current; ///< link of the current element, null when done
+    kavLinkObj* _first;   ///< where the walk began; reset() returns here
 };
 
 /// The standard iterator of every container: a forward iterator over the

@@ -52,7 +52,7 @@
       "checked or audited build: the free-block index disagrees with the free-block list (the text says how)")
 
 /// Names of the library's checks, in the order of KAVLIB_CHECKS.
-enum class kavCheck : int {
+enum class kavCheck : unsigned char {
 #define KAVLIB_CHECK_NAME(name, expr, file, line, meaning) name,
     KAVLIB_CHECKS(KAVLIB_CHECK_NAME)
 #undef KAVLIB_CHECK_NAME

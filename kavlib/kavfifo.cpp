@@ -85,18 +85,6 @@ void kavFifo::pruneLinks()
 
 kavFifoIter::~kavFifoIter() = default;
 
-kavObject& kavFifoIter::get() const
-{
-    KAV_CHECK(_current != nullptr, fifoGet);
-    return _current->getObj();
-}
-
-void kavFifoIter::next()
-{
-    KAV_CHECK(_current != nullptr, fifoNext);
-    _current = _current->_next;
-}
-
 bool kavFifoIter::isA(const char* name) const
 {
     return name == kavFifoIterClass || kavIterator::isA(name);

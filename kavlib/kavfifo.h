@@ -61,37 +61,17 @@ private:
 };
 
 /// Walks a kavFifo in order of arrival.
-class KAVLIB_API kavFifoIter : public kavIterator {
+class KAVLIB_API kavFifoIter : public kavChainIter {
 public:
     /// Stands on the FIFO's first element.
-    explicit kavFifoIter(const kavFifo* fifo) : _current(fifo->_head), _first(fifo->_head) {}
+    explicit kavFifoIter(const kavFifo* fifo) : kavChainIter(fifo->_head, kavCheck::fifoGet, kavCheck::fifoNext) {}
     /// Leaves the FIFO alone.
     ~kavFifoIter() override;
-
-    /// True when there is no current element.
-    bool done() const override { return _current == nullptr; }
-    /// The current element; fails the check "_current" (kavfifo, 105) when done.
-    kavObject& get() const override;
-    /// Steps to the next element; fails the check "_current" (kavfifo, 99)
-    /// when done.
-    void next() override;
-    /// Stands again on the element the walk began with.
-    void reset() override { _current = _first; }
-    /// The current link, for kavRangeIter.
-    bool chainPos(kavChainPos& pos) const override
-    {
-        pos = kavChainPos{_current, nullptr, 0, 0};
-        return true;
-    }
 
     /// True for kavFifoIterClass, else kavIterator::isA.
     bool isA(const char* name) const override;
     /// kavFifoIterClass ("kavFifoIter").
     const char* className() const override;
-
-private:
-    kavLinkObj* _current; ///< link of the current element, null when done
-    kavLinkObj* _first;   ///< where the walk began; reset() returns here
 };
 
 #endif

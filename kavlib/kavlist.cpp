@@ -67,18 +67,6 @@ void kavList::pruneLinks()
 
 kavListIter::~kavListIter() = default;
 
-kavObject& kavListIter::get() const
-{
-    KAV_CHECK(_current != nullptr, listGet);
-    return _current->getObj();
-}
-
-void kavListIter::next()
-{
-    KAV_CHECK(_current != nullptr, listNext);
-    _current = _current->_next;
-}
-
 bool kavListIter::isA(const char* name) const
 {
     return name == kavListIterClass || kavIterator::isA(name);

@@ -73,18 +73,6 @@ void kavSList::pruneLinks()
 
 kavSListIter::~kavSListIter() = default;
 
-kavObject& kavSListIter::get() const
-{
-    KAV_CHECK(_current != nullptr, slistGet);
-    return _current->getObj();
-}
-
-void kavSListIter::next()
-{
-    KAV_CHECK(_current != nullptr, slistNext);
-    _current = _current->_next;
-}
-
 bool kavSListIter::isA(const char* name) const
 {
     return name == kavSListIterClass || kavIterator::isA(name);

@@ -64,37 +64,17 @@ private:
 };
 
 /// Walks a kavSList from the head it had when the iterator was made.
-class KAVLIB_API kavSListIter : public kavIterator {
+class KAVLIB_API kavSListIter : public kavChainIter {
 public:
     /// Stands on the list's first element.
-    explicit kavSListIter(const kavSList* list) : _current(list->_head), _first(list->_head) {}
+    explicit kavSListIter(const kavSList* list) : kavChainIter(list->_head, kavCheck::slistGet, kavCheck::slistNext) {}
     /// Leaves the list alone.
     ~kavSListIter() override;
-
-    /// True when there is no current element.
-    bool done() const override { return _current == nullptr; }
-    /// The current element; fails the check "_current" (kavslist, 107) when done.
-    kavObject& get() const override;
-    /// Steps to the next element; fails the check "_current" (kavslist, 101)
-    /// when done.
-    void next() override;
-    /// Stands again where the walk began.
-    void reset() override { _current = _first; }
-    /// The current link, for kavRangeIter.
-    bool chainPos(kavChainPos& pos) const override
-    {
-        pos = kavChainPos{_current, nullptr, 0, 0};
-        return true;
-    }
 
     /// True for kavSListIterClass, else kavIterator::isA.
     bool isA(const char* name) const override;
     /// kavSListIterClass ("kavSListIter").
     const char* className() const override;
-
-private:
-    kavLinkObj* _current; ///< link of the current element, null when done
-    kavLinkObj* _first;   ///< where the walk began; reset() returns here
 };
 
 #endif
