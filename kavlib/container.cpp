@@ -70,6 +70,50 @@ void kavLinkObj::operator delete(void* p, kavPool* pool)
     giveBack(p, pool);
 }
 
+// ---- kavChainList ----------------------------------------------------------------
+
+kavChainList::~kavChainList()
+{
+    kavChainList::removeAll();
+}
+
+kavObject& kavChainList::linkIn(kavLinkObj** field, kavObject& obj)
+{
+    noteLink(obj);
+    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
+    link->_next = *field;
+    *field = link;
+    ++_count;
+    return obj;
+}
+
+kavObject* kavChainList::find(const kavObject& key) const
+{
+    checkLinks();
+    return chainFind(_head, key);
+}
+
+bool kavChainList::remove(kavObject& obj)
+{
+    checkLinks();
+    return chainRemove(&_head, obj, _count);
+}
+
+void kavChainList::removeAll()
+{
+    checkLinks();
+    _count = 0;
+    chainRelease(_head);
+    linksForgotten();
+}
+
+void kavChainList::pruneLinks()
+{
+    kavLinkObj* last;
+    _count = pruneChain(_head, last);
+    linksChecked();
+}
+
 // ---- kavChainIter ----------------------------------------------------------------
 
 kavObject& kavChainIter::get() const

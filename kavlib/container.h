@@ -338,6 +338,51 @@ private:
     kavLinkObj* _first;   ///< where the walk began; reset() returns here
 };
 
+/// The singly linked list that kavList and kavSList share: everything but
+/// where add() puts a new element.
+class KAVLIB_API kavChainList : public kavContainer {
+public:
+    /// The first element from the head with objEqual(element, key), or null;
+    /// the whole list is walked.
+    kavObject* find(const kavObject& key) const override;
+    /// Takes out the first element from the head with objEqual(element,
+    /// obj), giving back its use count; false when none matched.
+    bool remove(kavObject& obj) override;
+    /// Takes out every element, from the head on.
+    void removeAll() override;
+    /// Takes out every element e for which pred(e) is true (pred is called
+    /// with a kavObject&, once per element, in iteration order), giving back
+    /// each one's use count; returns how many went.  The way to remove
+    /// elements while walking.
+    template <class Pred>
+    int removeIf(Pred pred)
+    {
+        kavLinkObj* last;
+        return chainRemoveIf(&_head, pred, _count, last);
+    }
+
+protected:
+    /// An empty list.
+    kavChainList() : _head(nullptr) {}
+    /// Takes out every element.
+    ~kavChainList() override;
+
+    /// Holds obj in a new link at `*field` (in obj's pool, one use count on
+    /// obj); returns obj.
+    kavObject& linkIn(kavLinkObj** field, kavObject& obj);
+    /// Forgets the links that went with a released pool (see kavContainer).
+    void checkLinks() const
+    {
+        if (linksStale())
+            const_cast<kavChainList*>(this)->pruneLinks();
+    }
+
+    kavLinkObj* _head; ///< first link, null when empty
+
+private:
+    void pruneLinks();
+};
+
 /// The standard iterator of every container: a forward iterator over the
 /// elements, in the container's own iteration order, yielding kavObject&.
 /// begin() and end() give this one type, so range-for, the standard

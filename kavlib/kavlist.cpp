@@ -4,10 +4,7 @@
 const char* const kavListClass = "kavList";
 const char* const kavListIterClass = "kavListIter";
 
-kavList::~kavList()
-{
-    removeAll();
-}
+kavList::~kavList() = default;
 
 bool kavList::isA(const char* name) const
 {
@@ -22,45 +19,13 @@ const char* kavList::className() const
 kavObject& kavList::add(kavObject& obj)
 {
     checkLinks();
-    noteLink(obj);
-    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
-    link->_next = _head;
-    _head = link;
-    ++_count;
-    return obj;
-}
-
-kavObject* kavList::find(const kavObject& key) const
-{
-    checkLinks();
-    return chainFind(_head, key);
+    return linkIn(&_head, obj);
 }
 
 kavIterator* kavList::newIterator() const
 {
     checkLinks();
     return new (getPool()) kavListIter(this);
-}
-
-bool kavList::remove(kavObject& obj)
-{
-    checkLinks();
-    return chainRemove(&_head, obj, _count);
-}
-
-void kavList::removeAll()
-{
-    checkLinks();
-    _count = 0;
-    chainRelease(_head);
-    linksForgotten();
-}
-
-void kavList::pruneLinks()
-{
-    kavLinkObj* last;
-    _count = pruneChain(_head, last);
-    linksChecked();
 }
 
 // ---- kavListIter ----------------------------------------------------------------

@@ -9,10 +9,10 @@
 #include <kavlib/container.h>
 
 /// A list of object references, newest first.
-class KAVLIB_API kavList : public kavContainer {
+class KAVLIB_API kavList : public kavChainList {
 public:
     /// An empty list.
-    kavList() : _head(nullptr) {}
+    kavList() = default;
     /// Takes out every element.
     ~kavList() override;
 
@@ -24,38 +24,12 @@ public:
     /// Holds obj at the head (a new link in obj's pool, one use count on
     /// obj); returns obj.
     kavObject& add(kavObject& obj) override;
-    /// The first element from the head with objEqual(element, key), or null.
-    kavObject* find(const kavObject& key) const override;
     /// A new kavListIter on the first element, made in the list's pool (the
     /// main pool for an unpooled list); the caller owns it.
     kavIterator* newIterator() const override;
-    /// Takes out the first element from the head with objEqual(element,
-    /// obj), giving back its use count; false when none matched.
-    bool remove(kavObject& obj) override;
-    /// Takes out every element, from the head on.
-    void removeAll() override;
-    /// Takes out every element e for which pred(e) is true (pred is called
-    /// with a kavObject&, once per element, in iteration order), giving back
-    /// each one's use count; returns how many went.  The way to remove
-    /// elements while walking.
-    template <class Pred>
-    int removeIf(Pred pred)
-    {
-        kavLinkObj* last;
-        return chainRemoveIf(&_head, pred, _count, last);
-    }
 
 private:
-    /// Forgets the links that went with a released pool (container.h).
-    void checkLinks() const
-    {
-        if (linksStale())
-            const_cast<kavList*>(this)->pruneLinks();
-    }
-    void pruneLinks();
-
     friend class kavListIter;
-    kavLinkObj* _head; ///< first link, null when empty
 };
 
 /// Walks a kavList from the head it had when the iterator was made.

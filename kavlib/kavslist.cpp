@@ -4,10 +4,7 @@
 const char* const kavSListClass = "kavSList";
 const char* const kavSListIterClass = "kavSListIter";
 
-kavSList::~kavSList()
-{
-    removeAll();
-}
+kavSList::~kavSList() = default;
 
 bool kavSList::isA(const char* name) const
 {
@@ -28,45 +25,13 @@ kavObject& kavSList::add(kavObject& obj)
     kavLinkObj** field = &_head;
     while (*field != nullptr && !objLess(obj, (*field)->getObj()))
         field = &(*field)->_next;
-    noteLink(obj);
-    kavLinkObj* link = new (obj.getPool()) kavLinkObj(obj);
-    link->_next = *field;
-    *field = link;
-    ++_count;
-    return obj;
-}
-
-kavObject* kavSList::find(const kavObject& key) const
-{
-    checkLinks();
-    return chainFind(_head, key);
+    return linkIn(field, obj);
 }
 
 kavIterator* kavSList::newIterator() const
 {
     checkLinks();
     return new (getPool()) kavSListIter(this);
-}
-
-bool kavSList::remove(kavObject& obj)
-{
-    checkLinks();
-    return chainRemove(&_head, obj, _count);
-}
-
-void kavSList::removeAll()
-{
-    checkLinks();
-    _count = 0;
-    chainRelease(_head);
-    linksForgotten();
-}
-
-void kavSList::pruneLinks()
-{
-    kavLinkObj* last;
-    _count = pruneChain(_head, last);
-    linksChecked();
 }
 
 // ---- kavSListIter ----------------------------------------------------------------

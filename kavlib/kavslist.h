@@ -12,10 +12,10 @@
 #include <kavlib/container.h>
 
 /// A list of object references in ascending objcmp order.
-class KAVLIB_API kavSList : public kavContainer {
+class KAVLIB_API kavSList : public kavChainList {
 public:
     /// An empty list.
-    kavSList() : _head(nullptr) {}
+    kavSList() = default;
     /// Takes out every element.
     ~kavSList() override;
 
@@ -28,39 +28,12 @@ public:
     /// every equal one); a new link in obj's pool, one use count on obj.
     /// The place is found by walking from the head.  Returns obj.
     kavObject& add(kavObject& obj) override;
-    /// The first element from the head with objEqual(element, key), or null;
-    /// the whole list is walked, the order is not used to stop early.
-    kavObject* find(const kavObject& key) const override;
     /// A new kavSListIter on the first element, made in the list's pool (the
     /// main pool for an unpooled list); the caller owns it.
     kavIterator* newIterator() const override;
-    /// Takes out the first element from the head with objEqual(element,
-    /// obj), giving back its use count; false when none matched.
-    bool remove(kavObject& obj) override;
-    /// Takes out every element, from the head on.
-    void removeAll() override;
-    /// Takes out every element e for which pred(e) is true (pred is called
-    /// with a kavObject&, once per element, in iteration order), giving back
-    /// each one's use count; returns how many went.  The way to remove
-    /// elements while walking.
-    template <class Pred>
-    int removeIf(Pred pred)
-    {
-        kavLinkObj* last;
-        return chainRemoveIf(&_head, pred, _count, last);
-    }
 
 private:
-    /// Forgets the links that went with a released pool (container.h).
-    void checkLinks() const
-    {
-        if (linksStale())
-            const_cast<kavSList*>(this)->pruneLinks();
-    }
-    void pruneLinks();
-
     friend class kavSListIter;
-    kavLinkObj* _head; ///< first link, null when empty
 };
 
 /// Walks a kavSList from the head it had when the iterator was made.
