@@ -444,8 +444,7 @@ public:
         std::swap(_steps, other._steps);
     }
 
-    /// The current element; the walk must not be at its end (check "_link",
-    /// container, 201).
+    /// The current element; the walk must not be at its end (check iterGet).
     kavObject& operator*() const
     {
         if (_walk != nullptr)
@@ -456,7 +455,7 @@ public:
     /// The current element's address; as operator*.
     kavObject* operator->() const { return &**this; }
     /// Steps to the following element; the walk must not be at its end
-    /// (check "_link", container, 211).
+    /// (check iterNext).
     kavRangeIter& operator++()
     {
         if (_walk != nullptr) {

@@ -3,7 +3,7 @@
 // kavHash<size> spreads object references over `size` chains by the elements'
 // own hash: element e lives in chain e.hash(size), which must lie in 0 to
 // size - 1 and stay the same while e is held.  A hash of size or more stops
-// add, find and remove with the report "hash < size" (kavhash, line 401).  New links go to the head of
+// add, find and remove (check hashRange).  New links go to the head of
 // their chain; no test for an equal element is made on add.  The chain array
 // is part of the container object, so a container is one allocation.
 //
@@ -90,9 +90,8 @@ public:
     virtual unsigned int collisions() const { return _collisions; }
 
 protected:
-    /// obj.hash(size), checked: a hash of size or more would index past the
-    /// chain array, so it stops with the report "hash < size" (file
-    /// "kavhash", line 401).
+    /// obj.hash(size); a hash of size or more would index past the chain
+    /// array, so it stops (check hashRange).
     static unsigned int chainOf(const kavObject& obj)
     {
         const unsigned int i = obj.hash(static_cast<int>(size));
@@ -138,14 +137,14 @@ public:
 
     /// True when there is no current element.
     bool done() const override { return _current == nullptr; }
-    /// The current element; fails the check "_current" (kavhash, 287) when done.
+    /// The current element; stops (check hashGet) when done.
     kavObject& get() const override
     {
         KAV_CHECK(_current != nullptr, hashGet);
         return _current->getObj();
     }
     /// Steps to the next element of the chain, else to the head of the next
-    /// non-empty chain; fails the check "_index < size" (kavhash, 327) when done.
+    /// non-empty chain; stops (check hashNext) when done.
     void next() override;
     /// Stands on the first element of the lowest non-empty chain, looking at
     /// the container's contents as they are now.

@@ -1,55 +1,18 @@
 // kavlib: memory pools.
 //
-// A kavPool hands out pieces of large blocks that it takes from the global
-// heap.  Every piece is rounded up to a multiple of 8 bytes, and the pool keeps
-// no header in front of it: whoever gives a piece back names its size again.
+// A kavPool hands out pieces of blocks of at least 8000 bytes that it takes
+// from the global heap.  Pieces are rounded up to a multiple of 8 and carry
+// no header: whoever gives one back names its size again.  Pieces below 512
+// bytes come back onto a LIFO recycle list of their size; larger ones merge
+// into an address-ordered free-block list, from which requests are cut first
+// fit.  Memory goes back to the heap only when the whole pool is released,
+// and no destructor runs then.  Every pool is in a numbered registry; the
+// main pool exists from load.
 //
-//  * A piece below 512 bytes that comes back goes onto the recycle list of its
-//    size class (size / 8, 64 classes) and is handed out again, last in first
-//    out, for the next request of the same class.  Both directions are a few
-//    instructions: no search, no header, no heap call.
-//  * A piece of 512 bytes or more goes back into the free-block list, which is
-//    kept in ascending address order, and merges with free memory that touches
-//    it on either side.
-//  * Requests that no recycle list serves are cut, first fit in address order,
-//    from the free blocks; when none is large enough the pool adds a block of
-//    at least 8000 bytes.  The global heap is called once per block (and its
-//    record).  An index over the blocks finds the first fit, and the
-//    neighbours of a large piece coming back, in time logarithmic in the
-//    number of blocks; the answers are exactly those of walking the list.
-//  * Memory goes back to the global heap only when the whole pool is released
-//    (release(), the destructor, or kavPool::releaseAll()).  No destructor of
-//    any object living in the pool runs then.
-//
-// Every pool is entered in a registry of all pools, numbered, and can print a
-// report of itself.  The main pool exists from the moment the library is
-// loaded; kavObject's operator new takes it when no pool is named.
-//
-// What a pool does not do: it is not thread safe, it does not detect a piece
-// given back twice, with a size that rounds differently, or to the wrong pool
-// (build with KAVLIB_CHECKED for that), and it never shrinks.
-//
-// Pools cannot be copied: a copy would share blocks with its source, and
-// releasing either would leave the other dangling.
-//
-// Watched pools.  A pool hides its users' bugs from memory checkers: a piece
-// given back, or the tail that rounding adds, is still the pool's memory.  So
-// the library can watch its pools:
-//  * KAVLIB_CHECKED builds keep a table of live pieces and report a piece
-//    freed twice, freed with a size that rounds differently or given to the
-//    wrong pool, and check the free-block list and its index after every
-//    change (reports from file "kavpool", lines 301 to 309);
-//  * AddressSanitizer builds poison all memory that is not handed out: free
-//    blocks, recycled elements and the rounding tail of every piece;
-//  * KAVLIB_VALGRIND builds, run under valgrind, make each pool a memcheck
-//    memory pool and each piece one of its allocations.
-// alloc() and free() are inline, so the application compiles them too.  The
-// choice is made once, when the library is configured, and recorded in
-// <kavlib/config.h>, which is installed with the library: a watched library
-// sends every alloc() and free() to its own out-of-line allocWatched() and
-// freeWatched().  The application therefore never calls the sanitizer or
-// valgrind itself and needs neither to use a watching build.  Without any of
-// the three, the inline fast paths are all there is.
+// A pool is not thread safe, never shrinks and does not detect misuse (a
+// piece given back twice, resized or to the wrong pool): the checked,
+// AddressSanitizer and valgrind builds do (docs/debugging.md), by taking
+// alloc() and free() out of line as recorded in <kavlib/config.h>.
 #ifndef KAVLIB_KAVPOOL_H
 #define KAVLIB_KAVPOOL_H
 
@@ -98,9 +61,8 @@ public:
     kavPool& operator=(const kavPool&) = delete;
 
     /// Largest size that alloc() and establish() accept: it rounds to a
-    /// multiple of 8 without wrapping.  Larger sizes stop with an assertion
-    /// report ("size <= maxSize", file "kavpool", line 194 from alloc, 195
-    /// from establish).
+    /// multiple of 8 without wrapping.  Larger sizes stop (checks
+    /// poolAllocSize, poolEstablishSize).
     static constexpr unsigned int maxSize = 0xFFFFFFF8u;
 
     /// Adds one block of at least 8000 bytes (exactly `size` rounded up when

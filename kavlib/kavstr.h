@@ -111,7 +111,7 @@ public:
 
     /// The element of this table for `s` (null means the empty text), made
     /// when the text is new.  The global table must be established, even
-    /// when this is the temporary table (check "_table", kavstr, 157).
+    /// when this is the temporary table (check stringTempOnly).
     kavStrElem& addStrElem(const char* s);
 
     /// The element that addStrElem(text) would answer if the text is held

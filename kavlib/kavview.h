@@ -2,11 +2,8 @@
 //
 // Containers hold kavObject references.  kavCast<T>(obj) gives an object as
 // the class T it is, checked with isA against T's class-name constant; an
-// object that is no T stops the program with the assertion report
-//
-//     Assertion failed: kavCast<T> of a CLASS, file kavview, line 30
-//
-// with the texts of T's and the object's class-name constants.
+// object that is no T stops the program (check castClass, naming T's class
+// and the object's).
 //
 // kavView<T>(container) walks a container as T&, each element cast so:
 //
