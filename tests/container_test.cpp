@@ -88,6 +88,16 @@ TYPED_TEST(ContainerProtocol, TheStoredElementDecidesEquality)
     EXPECT_EQ(walk(c), objs{&shy});
 }
 
+// Every iterator's get and next when it is done, and prefix ++ off the last
+// element, stop the program with the library's report.
+TEST_F(kavLibTest, IteratorChecksDeath)
+{
+    expectIteratorChecks<kavList>("kavlist", 107, "_current", 101);
+    expectIteratorChecks<kavSList>("kavslist", 107, "_current", 101);
+    expectIteratorChecks<kavFifo>("kavfifo", 105, "_current", 99);
+    expectIteratorChecks<kavHash<4191>>("kavhash", 287, "_index < size", 327);
+}
+
 // Postfix ++ answers the element before the step, prefix ++ the one after;
 // the handle forwards reset and gives its iterator back to the container's pool.
 TEST_F(kavLibTest, IteratorOperatorsAndTheOwningHandle)

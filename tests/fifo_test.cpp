@@ -46,9 +46,3 @@ TEST_F(kavLibTest, FifoIteratorSeesLaterAdditions)
     none.reset();
     EXPECT_TRUE(none.done());
 }
-
-// get and next on a done iterator, and prefix ++ off the last element, stop the program.
-TEST_F(kavLibTest, FifoIteratorChecksDeath)
-{
-    expectIteratorChecks<kavFifo>("kavfifo", 105, "_current", 99);
-}

@@ -95,12 +95,6 @@ TEST_F(kavLibTest, HashDumpTexts)
                                                 "     kavObject @[@PTR] RC[0] \n");
 }
 
-// get and next on a done iterator, and prefix ++ off the last element, stop the program.
-TEST_F(kavLibTest, HashIteratorChecksDeath)
-{
-    expectIteratorChecks<kavHash4191>("kavhash", 287, "_index < size", 327);
-}
-
 // A hash of the chain count or more would index past the chain array: add,
 // find and remove stop with the library's report instead.
 TEST_F(kavLibTest, HashOutOfRangeIsReported)

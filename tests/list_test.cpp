@@ -39,9 +39,3 @@ TEST_F(kavLibTest, ListIteratorIsASnapshotOfTheHead)
     late.reset();
     EXPECT_EQ(&late.get(), &b);
 }
-
-// get and next on a done iterator, and prefix ++ off the last element, stop the program.
-TEST_F(kavLibTest, ListIteratorChecksDeath)
-{
-    expectIteratorChecks<kavList>("kavlist", 107, "_current", 101);
-}

@@ -1,13 +1,9 @@
-// Pools: the allocator's statistics and addresses, the registry, the reports,
-// the assertion reports, and a randomized run against a model of the pool.
+// Pools: statistics and addresses, the registry, the reports, the assertion
+// reports.  (pooldiff_test runs the pool against a model of its algorithm.)
 #include "testutil.h"
 
-#include <algorithm>
 #include <array>
-#include <cstring>
-#include <map>
 #include <memory>
-#include <random>
 
 namespace {
 
@@ -266,112 +262,4 @@ TEST_F(kavLibTest, ReportsPools)
     EXPECT_EQ(detailed(kavPool::printAll),
               "*** List of all Pools ***\n  custom pool\n  " + detail + mainLine +
                   "  Allocated blocks:  @@PTR(8000)\n" + freeLine({{m + 8, 7992}}) + "\n" + total);
-}
-
-namespace {
-
-// What a pool should do: LIFO recycle lists; free blocks in address order,
-// first fit, split and merge.  Where the heap puts a new block is not known:
-// the model takes it from the piece the pool cuts from that block's front.
-struct poolModel {
-    std::vector<std::uintptr_t> recycled[64];
-    std::map<std::uintptr_t, unsigned int> freeBlocks;
-    unsigned int amem = 0, fmem = 0, rmem = 0, umem = 0, blocks = 0, rblocks = 0;
-
-    // The address alloc(size) must answer, `got` being the pool's answer.
-    std::uintptr_t alloc(unsigned int size, std::uintptr_t got)
-    {
-        const unsigned int r = kavPool::roundSize(size);
-        umem += r;
-        if (r < 512 && !recycled[r / 8].empty()) {
-            const std::uintptr_t a = recycled[r / 8].back();
-            recycled[r / 8].pop_back();
-            rmem -= r, --rblocks;
-            return a;
-        }
-        auto fit = std::find_if(freeBlocks.begin(), freeBlocks.end(), [r](const auto& b) { return b.second >= r; });
-        if (fit == freeBlocks.end()) { // a new block
-            const unsigned int n = std::max(r, 8000u);
-            fit = freeBlocks.emplace(got, n).first;
-            amem += n, fmem += n, ++blocks;
-        }
-        const auto [a, n] = *fit;
-        freeBlocks.erase(fit);
-        if (n > r)
-            freeBlocks[a + r] = n - r;
-        fmem -= r;
-        return a;
-    }
-
-    void free(std::uintptr_t p, unsigned int size)
-    {
-        const unsigned int r = kavPool::roundSize(size);
-        umem -= r;
-        if (r < 512) {
-            recycled[r / 8].push_back(p);
-            rmem += r, ++rblocks;
-            return;
-        }
-        fmem += r;
-        auto it = freeBlocks.emplace(p, r).first;
-        if (const auto next = std::next(it); next != freeBlocks.end() && p + r == next->first)
-            it->second += next->second, freeBlocks.erase(next);
-        if (it != freeBlocks.begin() && std::prev(it)->first + std::prev(it)->second == p)
-            std::prev(it)->second += it->second, freeBlocks.erase(it);
-    }
-
-    stats expected() const { return {amem, fmem, rmem, umem, blocks, unsigned(freeBlocks.size()), rblocks}; }
-};
-
-} // namespace
-
-// Thousands of random requests, returns and releases: every address and all
-// seven statistics match the model after every step, and no piece in use is
-// overwritten.
-TEST_F(kavLibTest, MatchesTheModelOverARandomRun)
-{
-    std::mt19937 rng(20240611);
-    auto below = [&](unsigned int n) { return static_cast<unsigned int>(rng() % n); };
-    using live = std::pair<char*, std::string>; // a piece in use and what it holds
-    auto intact = [](const live& p) { return std::string(p.first, p.second.size()) == p.second; };
-    kavPool pool;
-    poolModel model;
-    std::vector<live> pieces;
-    unsigned int releases = 0, maxBlocks = 0;
-    for (int step = 0; step < 20000; ++step) {
-        SCOPED_TRACE(step);
-        const unsigned int k = below(1000);
-        if (k < 2) {
-            for (const live& p : pieces)
-                ASSERT_TRUE(intact(p));
-            ++releases;
-            pieces.clear();
-            pool.release();
-            model = poolModel();
-        } else if (k < 560 || pieces.empty()) {
-            const unsigned int m = below(100);
-            const unsigned int size = m < 45 ? 1 + below(64) : m < 85 ? below(601) : m < 95 ? 601 + below(7400)
-                                    : m < 98 ? 7984 + below(32) : 8017 + below(16000);
-            char* got = piece(pool, size);
-            ASSERT_EQ(addr(got), model.alloc(size, addr(got))) << "alloc(" << size << ")";
-            pieces.emplace_back(got, std::string(size, static_cast<char>(rng())));
-            std::memcpy(got, pieces.back().second.data(), size);
-        } else {
-            const std::size_t i = below(static_cast<unsigned int>(pieces.size()));
-            const live p = pieces[i];
-            pieces[i] = pieces.back();
-            pieces.pop_back();
-            ASSERT_TRUE(intact(p));
-            if (p.second.empty())
-                continue;
-            const unsigned int n = kavPool::roundSize(unsigned(p.second.size())), size = std::max(n - below(8), 1u);
-            pool.free(p.first, size);
-            model.free(addr(p.first), size);
-        }
-        ASSERT_EQ(statsOf(pool), model.expected());
-        maxBlocks = std::max(maxBlocks, pool.ablocks());
-    }
-    for (const live& p : pieces)
-        EXPECT_TRUE(intact(p));
-    EXPECT_TRUE(releases > 10 && maxBlocks > 5) << releases << " releases, at most " << maxBlocks << " blocks";
 }

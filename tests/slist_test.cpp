@@ -54,9 +54,3 @@ TEST_F(kavLibTest, SortedListIteratorSeesAdditionsBehindIt)
     none.reset();
     EXPECT_TRUE(none.done());
 }
-
-// get and next on a done iterator, and prefix ++ off the last element, stop the program.
-TEST_F(kavLibTest, SortedListIteratorChecksDeath)
-{
-    expectIteratorChecks<kavSList>("kavslist", 107, "_current", 101);
-}

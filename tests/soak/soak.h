@@ -68,7 +68,7 @@ public:
             add(pick(4));
         else if (op < 60)
             remove(pick(4));
-        else if (op < 66)
+        else if (op < 66 || op >= 94)
             verify(pick(4));
         else if (op < 67)
             removeAll(pick(4));
@@ -78,10 +78,8 @@ public:
             named();
         else if (op < 93)
             temporary();
-        else if (op < 94)
-            resetCycle(pick(2) == 0);
         else
-            verify(pick(4));
+            resetCycle(pick(2) == 0);
     }
     unsigned long long steps() const { return _step; }
 
@@ -148,14 +146,12 @@ private:
             return;
         check(&box(c).add(*e) == e, "add returns its object", _step);
         ++_live[e].holders;
-        if (c == 0)
-            _mlist.push_front(e);
-        else if (c == 1)
+        if (c == 1)
             _mslist.emplace(e->key, e);
-        else if (c == 2)
-            _mfifo.push_back(e);
+        else if (c == 0)
+            _mlist.push_front(e);
         else
-            _mhash.push_back(e);
+            (c == 2 ? _mfifo : _mhash).push_back(e);
         check(e->useCount() == (_live[e].pooled ? _live[e].holders + (_live[e].held ? 1 : 0) : 0), "use count after add", _step);
     }
     void remove(unsigned int c)
@@ -187,16 +183,13 @@ private:
     }
     std::vector<kavObject*> model(unsigned int c) const
     {
+        if (c != 1) {
+            const auto& seq = c == 0 ? _mlist : c == 2 ? _mfifo : _mhash;
+            return {seq.begin(), seq.end()};
+        }
         std::vector<kavObject*> out;
-        if (c == 0)
-            out.assign(_mlist.begin(), _mlist.end());
-        else if (c == 2)
-            out.assign(_mfifo.begin(), _mfifo.end());
-        else if (c == 1)
-            for (const auto& kv : _mslist)
-                out.push_back(kv.second);
-        else
-            out.assign(_mhash.begin(), _mhash.end());
+        for (const auto& kv : _mslist)
+            out.push_back(kv.second);
         return out;
     }
     void verify(unsigned int c)
@@ -218,14 +211,10 @@ private:
         for (kavObject* o : model(c))
             held.push_back(static_cast<Elem*>(o));
         box(c).removeAll();
-        if (c == 0)
-            _mlist.clear();
-        else if (c == 1)
+        if (c == 1)
             _mslist.clear();
-        else if (c == 2)
-            _mfifo.clear();
         else
-            _mhash.clear();
+            (c == 0 ? _mlist : c == 2 ? _mfifo : _mhash).clear();
         for (Elem* e : held)
             --_live[e].holders;
         std::sort(held.begin(), held.end());
@@ -234,11 +223,7 @@ private:
             forgetIfDead(e);
         check(box(c).empty(), "empty after removeAll", _step);
     }
-    void emptyAll()
-    {
-        for (unsigned int c = 0; c < 4; ++c)
-            removeAll(c);
-    }
+    void emptyAll() { for (unsigned int c = 0; c < 4; ++c) removeAll(c); }
     void intern() { track(kavString(textOf(pick(300)).c_str())); }
     static std::string textOf(unsigned int n) { return "w" + std::to_string(n); }
     // Checks a string just made from a text against the model of its table.
@@ -318,7 +303,7 @@ private:
         for (kavObject* o : keep[1])
             _mslist.emplace(static_cast<Elem*>(o)->key, static_cast<Elem*>(o));
         _mfifo.assign(keep[2].begin(), keep[2].end());
-        _mhash = keep[3];
+        _mhash.assign(keep[3].begin(), keep[3].end());
         for (auto& kv : _live) {
             kv.second.holders = 0;
             for (const auto& k : keep)
@@ -341,9 +326,8 @@ private:
     kavHash<4191>* _hash = (_hashPool.setReleaseFlag(false), _scratch.setReleaseFlag(false), new (&_hashPool) kavHash<4191>);
     std::deque<Elem> _unpooled;
     std::map<Elem*, Info> _live;
-    std::deque<kavObject*> _mlist, _mfifo;
+    std::deque<kavObject*> _mlist, _mfifo, _mhash;
     std::multimap<int, Elem*> _mslist;
-    std::vector<kavObject*> _mhash;
     std::map<std::string, const kavStrElem*> _texts, _tempTexts;
 };
 
