@@ -88,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kavLib::init(false);
     require(kavStringTbl::table()->count() == 0, "the global table is empty at the start");
     keepRoom();
+    const unsigned int used = kavPool::mainPool()->umem(); // the table alone
     Table global, temp;
     bool tempActive = false;
     std::vector<std::string> seen;
@@ -128,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 7: // the temporary table comes or goes (each makes a 33 KB table)
-            if (in.ConsumeIntegralInRange(0, 3) != 0)
+            if (in.ConsumeIntegralInRange(0, 7) != 0)
                 break;
             if (!tempActive) {
                 kavLib::tempInit(&scratch);
@@ -162,5 +163,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& e : global)
         require(table->remove(*e.second), "an interned element is in the table");
     require(table->count() == 0, "the global table is empty at the end");
+    require(kavPool::mainPool()->umem() == used, "the main pool holds the table alone");
     return 0;
 }
