@@ -9,6 +9,7 @@
 
 #include <iterator>
 #include <map>
+#include <new>
 #include <unordered_map>
 
 using kavpool::addr;
@@ -37,22 +38,32 @@ std::unordered_map<const kavPool*, PoolPieces>& pieceTables()
     return *tables;
 }
 
+// Gets the spare node if there is none: may throw std::bad_alloc.
+void fillSpare(PoolPieces& pieces)
+{
+    if (pieces.spare.empty()) {
+        PieceTable one;
+        one.emplace(0, Piece{0, false});
+        pieces.spare = one.extract(one.begin());
+    }
+}
+
 } // namespace
 
 void kavPool::CheckedWatch::created(kavPool& pool) { pieceTables()[&pool]; }
 
 void kavPool::CheckedWatch::destroyed(kavPool& pool) { pieceTables().erase(&pool); }
 
-void kavPool::CheckedWatch::releasing(kavPool& pool) { pieceTables().at(&pool).table.clear(); }
+void kavPool::CheckedWatch::releasing(kavPool& pool)
+{
+    PoolPieces& pieces = pieceTables().at(&pool);
+    pieces.table.clear();
+    pieces.spare = PieceTable::node_type(); // an empty pool keeps no heap memory
+}
 
 void kavPool::CheckedWatch::prepare(const kavPool& pool)
 {
-    PoolPieces& pieces = pieceTables().at(&pool);
-    if (pieces.spare.empty()) {
-        PieceTable one;
-        one.emplace(0, Piece{0, false});
-        pieces.spare = one.extract(one.begin());
-    }
+    fillSpare(pieceTables().at(&pool));
 }
 
 void kavPool::CheckedWatch::popping(const kavPool& pool, unsigned int c)
@@ -86,6 +97,15 @@ void kavPool::CheckedWatch::handOut(kavPool& pool, void* piece, unsigned int r)
     pieces.spare.key() = addr(piece);
     pieces.spare.mapped() = Piece{r, false};
     table.insert(it, std::move(pieces.spare));
+    // The node of the pool's next piece is taken now, while a heap that
+    // fails changes nothing: an allocation nested in the construction of
+    // this piece's object (a string element's text) then finds its entry
+    // ready, and cannot fail here after this piece was cut.  If the heap
+    // fails, the next prepare() asks again, before its pool changes.
+    try {
+        fillSpare(pieces);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void kavPool::CheckedWatch::takeBack(kavPool& pool, void* piece, unsigned int r)

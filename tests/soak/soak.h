@@ -42,17 +42,30 @@ struct Elem : kavObject {
     int key;
 };
 
+// A run on a hash container of `chains` chains.
+template <unsigned int chains = 4191>
 class Run {
 public:
     /// Random choices from a generator seeded with `seed`.
     explicit Run(unsigned int seed) : _random(seed) { kavLib::init(false); }
     /// Choices from `source`, which answers a number below its argument (a
-    /// fuzzer's input).
-    explicit Run(std::function<unsigned int(unsigned int)> source) : _source(std::move(source)) { kavLib::init(false); }
+    /// fuzzer's input).  With `keepTable` the run ends by giving back all it
+    /// made instead of a reset, and checks that the main pool then holds
+    /// just what it held at the start: the global table stays for the next
+    /// run.
+    explicit Run(std::function<unsigned int(unsigned int)> source, bool keepTable = false)
+        : _source(std::move(source)), _keepTable(keepTable)
+    {
+        kavLib::init(false);
+        _mainUsed = kavPool::mainPool()->umem();
+    }
     ~Run()
     {
         emptyAll();
-        kavLib::reset();
+        if (_keepTable)
+            giveBack();
+        else
+            kavLib::reset();
     }
 
     // One random operation, checked.
@@ -104,6 +117,22 @@ private:
         auto it = _live.begin();
         std::advance(it, pick(static_cast<unsigned int>(_live.size())));
         return it->first;
+    }
+    // Drops the run's own references, the temporary table, the run's texts
+    // in the global table and its pools (the containers are empty).
+    void giveBack()
+    {
+        for (auto& kv : _live)
+            if (kv.second.pooled && kv.second.held)
+                kv.first->down(); // the last reference: deleted
+        _live.clear();
+        kavLib::tempReset();
+        auto* table = const_cast<kavStringTbl*>(kavStringTbl::table());
+        for (const auto& kv : _texts)
+            check(table->remove(*const_cast<kavStrElem*>(kv.second)), "text in the global table", _step);
+        delete _pools[0];
+        delete _pools[1];
+        check(kavPool::mainPool()->umem() == _mainUsed, "main pool as at the start", _step);
     }
     void forgetIfDead(Elem* e)
     {
@@ -266,6 +295,8 @@ private:
     {
         if (emptyFirst)
             emptyAll();
+        else
+            takeOutStranded();
         for (auto it = _live.begin(); it != _live.end();)
             it = it->second.pooled ? _live.erase(it) : std::next(it);
         const auto survivors = [this](std::vector<kavObject*> seq, bool cut) {
@@ -287,7 +318,7 @@ private:
         // The hash container cuts each chain (newest first) on its own.
         std::map<unsigned int, bool> cut;
         for (auto it = _mhash.rbegin(); it != _mhash.rend(); ++it) {
-            bool& chainCut = cut[static_cast<unsigned int>(static_cast<Elem*>(*it)->key) % 4191u];
+            bool& chainCut = cut[static_cast<unsigned int>(static_cast<Elem*>(*it)->key) % chains];
             chainCut = chainCut || _live.count(static_cast<Elem*>(*it)) == 0;
             if (!chainCut)
                 keep[3].insert(keep[3].begin(), *it);
@@ -313,8 +344,50 @@ private:
             verify(c);
     }
 
+    // An unpooled element's link on the heap that stands after a link in a
+    // pool is left unreachable by a reset, and never given back (the guide
+    // says so).  Such elements are taken out of their containers first, so
+    // that a run leaves no heap memory behind.
+    void takeOutStranded()
+    {
+        for (unsigned int c = 0; c < 4; ++c) {
+            std::vector<Elem*> stranded;
+            std::map<unsigned int, bool> cut; // per chain; one chain for the others
+            const std::vector<kavObject*> seq = model(c);
+            const auto visit = [&](kavObject* o) {
+                auto* e = static_cast<Elem*>(o);
+                bool& chainCut = cut[c == 3 ? static_cast<unsigned int>(e->key) % chains : 0u];
+                if (e->getPool() != nullptr)
+                    chainCut = true;
+                else if (chainCut)
+                    stranded.push_back(e);
+            };
+            if (c == 3) // chains newest first
+                std::for_each(seq.rbegin(), seq.rend(), visit);
+            else
+                std::for_each(seq.begin(), seq.end(), visit);
+            for (Elem* e : stranded)
+                while (box(c).remove(*e))
+                    --_live[e].holders;
+            const auto gone = [&](kavObject* o) {
+                return std::find(stranded.begin(), stranded.end(), o) != stranded.end();
+            };
+            if (c == 0)
+                _mlist.erase(std::remove_if(_mlist.begin(), _mlist.end(), gone), _mlist.end());
+            else if (c == 2)
+                _mfifo.erase(std::remove_if(_mfifo.begin(), _mfifo.end(), gone), _mfifo.end());
+            else if (c == 3)
+                _mhash.erase(std::remove_if(_mhash.begin(), _mhash.end(), gone), _mhash.end());
+            else
+                for (Elem* e : stranded)
+                    _mslist.erase(e->key);
+        }
+    }
+
     std::mt19937 _random;
     std::function<unsigned int(unsigned int)> _source;
+    bool _keepTable = false;
+    unsigned int _mainUsed = 0; // the main pool's umem() at the start
     unsigned long long _step = 0;
     int _key = 0;
     kavPool _scratch;           // the temporary tables' pool
@@ -323,7 +396,7 @@ private:
     kavList _list;
     kavSList _slist;
     kavFifo _fifo;
-    kavHash<4191>* _hash = (_hashPool.setReleaseFlag(false), _scratch.setReleaseFlag(false), new (&_hashPool) kavHash<4191>);
+    kavHash<chains>* _hash = (_hashPool.setReleaseFlag(false), _scratch.setReleaseFlag(false), new (&_hashPool) kavHash<chains>);
     std::deque<Elem> _unpooled;
     std::map<Elem*, Info> _live;
     std::deque<kavObject*> _mlist, _mfifo, _mhash;
