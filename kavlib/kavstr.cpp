@@ -189,6 +189,12 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
         }
         return addIndexed(*index, h, s, len + 1);
     }
+    return addByChain(s);
+}
+
+// addStrElem(s) as written: a candidate, found in its chain or added.
+kavStrElem& kavStringTbl::addByChain(const char* s)
+{
     // One pass over the text gives its length and its hash, which gives the
     // chain: the chain of the candidate's hash, since the candidate holds a
     // copy of the text.

@@ -102,7 +102,8 @@ void kavStrIndex::forget() const
 kavStrIndex::kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes)
     : _node{owner, &dropAttached, nullptr}, _pool(&pool), _bytes(bytes),
       _capacity(static_cast<std::uint32_t>((bytes - sizeof(kavStrIndex)) / sizeof(std::uint64_t))), _count(0),
-      _foreign(0), _homeBits(_capacity <= tagHomeLimit ? hashBits : 32), _tagShift(_capacity <= tagHomeLimit ? 0 : 32)
+      _foreign(0), _homeMask(_capacity <= tagHomeLimit ? hashTagMask : ~hashTagMask),
+      _homeScale(_capacity <= tagHomeLimit ? _capacity : std::uint64_t{_capacity} << hashBits)
 {
 }
 
@@ -138,8 +139,8 @@ void kavStrIndex::drop()
 
 std::uint32_t kavStrIndex::homeOfSlot(std::uint64_t s) const
 {
-    if (_tagShift == 0)
-        return home(s); // the tag is the hash's top 20 bits, all the home needs
+    if (_homeMask == hashTagMask)
+        return home(s); // the tag's hash bits are all the home needs
     const char* text = elemText(s);
     return home(hashOf(text, std::strlen(text)));
 }
@@ -201,7 +202,7 @@ kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len
 void kavStrIndex::moveTo(kavStrIndex& to) const
 {
     const std::uint64_t* old = slotArray();
-    if (to._tagShift == 0) {
+    if (to._homeMask == hashTagMask) {
         for (std::uint32_t i = 0; i < _capacity; ++i)
             if (old[i] != 0)
                 to.insert(to.home(old[i]), old[i]);

@@ -29,10 +29,10 @@
 // reads an element of another text: 15 bits of the text's hash and its
 // length up to 30 (31 standing for longer texts).  A tag that matches thus
 // tells the element's length, and the texts are compared as words, neither
-// read past its end.  Up to 32 768 slots the tag's hash bits are the hash's
-// top 15 and the home slot comes from them alone, so growing moves entries
-// without reading their elements or texts; beyond that the home comes from
-// the hash's top 32 bits and the tag from others.  Linear probing, at most 7
+// read past its end.  The tag's hash bits are the hash's top 15.  Up to
+// 32 768 slots the home slot comes from them alone, so growing moves entries
+// without reading their elements or texts; beyond that it comes from the
+// hash's other 49 bits.  Linear probing, at most 7
 // slots in 8 used, grown by a quarter (so 10 to 12 bytes a text); removal
 // shifts the following entries back, so there are no tombstones.
 #ifndef KAVLIB_STRINDEX_H
@@ -111,14 +111,11 @@ public:
                                 k2 = 0x8ebc6af09c88c6e3ull;
         std::uint64_t a = 0, b = 0, seed = k0;
         if (len <= 16) {
-            // Two loads that together cover the text (they overlap when it
-            // is shorter than 16 or 8 bytes); below 4 bytes, three bytes.
-            if (len >= 8) {
-                a = load64(text);
-                b = load64(text + len - 8);
-            } else if (len >= 4) {
-                a = load32(text);
-                b = load32(text + len - 4);
+            // From 4 to 16 bytes, four 4-byte loads that together cover the
+            // text, the same code for every length; below 4, three bytes.
+            if (len >= 4) {
+                a = cover(text, len);
+                b = cover(text + len - 4, len, -1);
             } else if (len > 0) {
                 a = (std::uint64_t{byteAt(text, 0)} << 16) | (std::uint64_t{byteAt(text, len >> 1)} << 8) |
                     byteAt(text, len - 1);
@@ -175,14 +172,15 @@ public:
     /// compared, overlapping at the end, and nothing read beyond either.
     static bool sameBytes(const char* a, const char* b, std::size_t len)
     {
-        if (len >= 8) {
+        if (len > 16) {
             for (std::size_t i = 0; i + 8 < len; i += 8)
                 if (load64(a + i) != load64(b + i))
                     return false;
             return load64(a + len - 8) == load64(b + len - 8);
         }
         if (len >= 4)
-            return ((load32(a) ^ load32(b)) | (load32(a + len - 4) ^ load32(b + len - 4))) == 0;
+            return ((cover(a, len) ^ cover(b, len)) | (cover(a + len - 4, len, -1) ^ cover(b + len - 4, len, -1))) ==
+                   0;
         if (len == 0)
             return true;
         return ((byteAt(a, 0) ^ byteAt(b, 0)) | (byteAt(a, len >> 1) ^ byteAt(b, len >> 1)) |
@@ -223,6 +221,7 @@ private:
     static constexpr unsigned ptrBits = 64 - hashBits - lenBits;
     static constexpr std::uint64_t ptrMask = (std::uint64_t{1} << ptrBits) - 1;
     static constexpr std::uint64_t tagMask = ~ptrMask;
+    static constexpr std::uint64_t hashTagMask = ~((std::uint64_t{1} << (64 - hashBits)) - 1);
     // Lengths from this one on share one tag value and are compared bytewise.
     static constexpr std::size_t longText = (std::size_t{1} << lenBits) - 1;
     // Capacities up to which the home slot comes from the tag.
@@ -252,38 +251,58 @@ private:
         return v;
     }
     static std::uint64_t byteAt(const char* p, std::size_t i) { return static_cast<unsigned char>(p[i]); }
-    // The 128-bit product of a and b, its halves added together by xor.
-    static std::uint64_t mum(std::uint64_t a, std::uint64_t b)
+    // For a text of 4 to 16 bytes: two 4-byte words, at `p` and `step`
+    // times 0 or 4 bytes further (4 from 8 bytes on), in one 8-byte value.
+    // cover(text, len) and cover(text + len - 4, len, -1) read every byte.
+    static std::uint64_t cover(const char* p, std::size_t len, std::ptrdiff_t step = 1)
+    {
+        const std::ptrdiff_t off = step * static_cast<std::ptrdiff_t>((len >> 3) << 2);
+        return (load32(p) << 32) | load32(p + off);
+    }
+    // The 128-bit product of a and b: its low half, and its high half in
+    // `high`.
+    static std::uint64_t mul128(std::uint64_t a, std::uint64_t b, std::uint64_t& high)
     {
 #if defined(__SIZEOF_INT128__)
         __extension__ typedef unsigned __int128 wide;
         const wide r = static_cast<wide>(a) * b;
-        return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
+        high = static_cast<std::uint64_t>(r >> 64);
+        return static_cast<std::uint64_t>(r);
 #else
         const std::uint64_t al = a & 0xffffffffu, ah = a >> 32, bl = b & 0xffffffffu, bh = b >> 32;
         const std::uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
         const std::uint64_t mid = (ll >> 32) + (lh & 0xffffffffu) + (hl & 0xffffffffu);
-        const std::uint64_t lo = (mid << 32) | (ll & 0xffffffffu);
-        const std::uint64_t hi = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
-        return lo ^ hi;
+        high = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+        return (mid << 32) | (ll & 0xffffffffu);
 #endif
     }
-
-    // The home slot: from the top _homeBits bits of the hash (the tag's 15
-    // while the capacity is at most tagHomeLimit, else 32).  A slot's own
-    // top bits are its tag's hash bits: home(slot) is the home of a slot's
-    // entry while the home comes from them.
-    std::uint32_t home(std::uint64_t h) const
+    // The 128-bit product of a and b, its halves added together by xor.
+    static std::uint64_t mum(std::uint64_t a, std::uint64_t b)
     {
-        return static_cast<std::uint32_t>(((h >> (64 - _homeBits)) * _capacity) >> _homeBits);
+        std::uint64_t high;
+        const std::uint64_t low = mul128(a, b, high);
+        return low ^ high;
     }
+    // The high half of the 128-bit product of a and b.
+    static std::uint64_t mulHigh(std::uint64_t a, std::uint64_t b)
+    {
+        std::uint64_t high;
+        mul128(a, b, high);
+        return high;
+    }
+
+    // The home slot: the bits of h that _homeMask keeps, as a fraction of
+    // 2^64, times the capacity (_homeScale is the capacity, times 2^15 when
+    // the bits are the low 49).  A slot's own top bits are its tag's hash
+    // bits: home(slot) is the home of a slot's entry while the home comes
+    // from them.
+    std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
     // The tag of a text of `len` bytes and hash h, in place: the hash's top
-    // 15 bits (or bits 17 to 31 when the home takes the top 32), then the
-    // length.
-    std::uint64_t tagOf(std::uint64_t h, std::size_t len) const
+    // 15 bits, then the length.
+    static std::uint64_t tagOf(std::uint64_t h, std::size_t len)
     {
         const std::uint64_t l = len < longText ? len : longText;
-        return ((h << _tagShift) >> (64 - hashBits) << (64 - hashBits)) | (l << ptrBits);
+        return (h & hashTagMask) | (l << ptrBits);
     }
     // The home of the entry in slot s.
     std::uint32_t homeOfSlot(std::uint64_t s) const;
@@ -325,8 +344,8 @@ private:
     std::uint32_t _capacity; ///< slots
     std::uint32_t _count;    ///< slots in use
     std::uint32_t _foreign;  ///< elements of other classes in the table
-    unsigned _homeBits;      ///< hash bits that choose the home slot: 15 or 32
-    unsigned _tagShift;      ///< the tag's hash bits are the top 15 of h << _tagShift: 0 or 32
+    std::uint64_t _homeMask;  ///< the hash bits that choose the home slot
+    std::uint64_t _homeScale; ///< what they are multiplied by (home())
 
     static kavStrIndex* _last;         ///< the index that of() answered last
     static const void* _lastOwner;     ///< its owner
