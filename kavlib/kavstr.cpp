@@ -181,13 +181,14 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
         // pool the trace its building and deletion would.
         const std::size_t len = std::strlen(s);
         const std::uint64_t h = kavStrIndex::hashOf(s, len);
-        if (kavStrElem* found = index->find(h, s, len)) {
+        std::uint32_t empty = 0; // set when nothing is found
+        if (kavStrElem* found = index->find(h, s, len, empty)) {
             kavPool* pool = getPool(); // not null: only a pooled table has an index
             if (!pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(len + 1)))
                 candidateRound(len + 1);
             return *found;
         }
-        return addIndexed(*index, h, s, len + 1);
+        return addIndexed(*index, h, empty, s, len + 1);
     }
     return addByChain(s);
 }
@@ -220,8 +221,10 @@ kavStrElem& kavStringTbl::addByChain(const char* s)
 }
 
 // add(candidate) for a text the index does not hold (index hash `h`, `n`
-// bytes with its NUL): the string hash is needed only now, for the chain.
-kavStrElem& kavStringTbl::addIndexed(kavStrIndex& index, std::uint64_t h, const char* s, std::size_t n)
+// bytes with its NUL, `empty` the slot where the index's search ended): the
+// string hash is needed only now, for the chain.
+kavStrElem& kavStringTbl::addIndexed(kavStrIndex& index, std::uint64_t h, std::uint32_t empty, const char* s,
+                                      std::size_t n)
 {
     kavStrElem* candidate = new (getPool()) kavStrElem(s, n);
     kavLinkObj* link;
@@ -232,7 +235,7 @@ kavStrElem& kavStringTbl::addIndexed(kavStrIndex& index, std::uint64_t h, const 
         throw;
     }
     pushLink(link, kavTextHash(s, n - 1, 0) % 4191u);
-    index.putNew(h, candidate, n - 1); // on failure the index is gone: the chains answer
+    index.putNew(h, candidate, n - 1, empty); // on failure the index is gone: the chains answer
     return *candidate;
 }
 

@@ -183,14 +183,16 @@ kavStrIndex* kavStrIndex::put(std::uint64_t h, kavStrElem* e, std::size_t len)
     return putNew(h, e, len);
 }
 
-kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len)
+kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty)
 {
     if (!fits(e)) {
         drop(); // an address the slots cannot hold: the table walks its chains
         return nullptr;
     }
     kavStrIndex* index = roomForOne();
-    if (index != nullptr)
+    if (index == this && empty != noSlot)
+        insert(empty, slotFor(h, len, e)); // the probe from the home ends there
+    else if (index != nullptr)
         index->insert(index->home(h), index->slotFor(h, len, e));
     return index;
 }

@@ -134,12 +134,21 @@ public:
     /// whose hashOf() is `h`; null when there is none.
     kavStrElem* find(std::uint64_t h, const char* text, std::size_t len) const
     {
+        std::uint32_t empty;
+        return find(h, text, len, empty);
+    }
+    /// The same; when there is none, `empty` receives the empty slot that
+    /// ended the search, where putNew() can put the text's element.
+    kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
+    {
         const std::uint64_t tag = tagOf(h, len);
         const std::uint64_t* slots = slotArray();
         for (std::uint32_t i = home(h);; i = i + 1 == _capacity ? 0 : i + 1) {
             const std::uint64_t s = slots[i];
-            if (s == 0)
+            if (s == 0) {
+                empty = i;
                 return nullptr;
+            }
             if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
                 return elemOf(s);
         }
@@ -150,8 +159,9 @@ public:
     /// index to use from now on (growing moves it), or null when it could not
     /// take `e`: it is then dropped.
     kavStrIndex* put(std::uint64_t h, kavStrElem* e, std::size_t len);
-    /// put() of an element whose text is not held (find() just said so).
-    kavStrIndex* putNew(std::uint64_t h, kavStrElem* e, std::size_t len);
+    /// put() of an element whose text is not held (find() just said so;
+    /// `empty`, when given, is the slot it named, and nothing changed since).
+    kavStrIndex* putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty = noSlot);
     /// Where `old` is the element held for its text (`len` bytes, hashOf()
     /// `h`): holds `next` instead, or nothing for that text when `next` is
     /// null.
@@ -224,6 +234,8 @@ private:
     static constexpr std::uint64_t hashTagMask = ~((std::uint64_t{1} << (64 - hashBits)) - 1);
     // Lengths from this one on share one tag value and are compared bytewise.
     static constexpr std::size_t longText = (std::size_t{1} << lenBits) - 1;
+    // No slot named.
+    static constexpr std::uint32_t noSlot = ~std::uint32_t{0};
     // Capacities up to which the home slot comes from the tag.
     static constexpr std::uint32_t tagHomeLimit = std::uint32_t{1} << hashBits;
 
