@@ -37,6 +37,12 @@ bool sameText(const char* a, const char* b)
     return false;
 }
 
+// The lookup index's hash of a NUL-terminated text.
+std::uint64_t indexHash(const char* text)
+{
+    return kavStrIndex::hashOf(text, std::strlen(text));
+}
+
 // A plain kavStrElem (nearly every element of every table is one).  An
 // element of any other class, a derived one included, is asked through its
 // own virtual functions.
@@ -170,33 +176,35 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
     KAV_CHECK(_table != nullptr, stringTempOnly);
     if (s == nullptr)
         s = emptyText;
+    kavStrIndex* index = kavStrIndex::remembered(this);
+    if (index == nullptr || !_indexOn || index->foreign() != 0)
+        index = answeringIndexMade();
+    if (index != nullptr) {
+        // The index answers what the chain walk would; the candidate that the
+        // walk needs is built only when it stays, and otherwise leaves in the
+        // pool the trace its building and deletion would.
+        const std::size_t len = std::strlen(s);
+        const std::uint64_t h = kavStrIndex::hashOf(s, len);
+        std::uint32_t empty = 0; // set when nothing is found
+        if (kavStrElem* found = index->find(h, s, len, empty)) {
+            kavPool* pool = getPool(); // not null: only a pooled table has an index
+            if (!pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(len + 1)))
+                candidateRound(len + 1);
+            return *found;
+        }
+        return addIndexed(*index, h, empty, s, len + 1);
+    }
+    return addByChain(s);
+}
+
+// addStrElem(s) as written: a candidate, found in its chain or added.
+kavStrElem& kavStringTbl::addByChain(const char* s)
+{
     // One pass over the text gives its length and its hash, which gives the
     // chain: the chain of the candidate's hash, since the candidate holds a
     // copy of the text.
     std::size_t n;
-    const std::uint32_t h = kavTextHash(s, n);
-    if (kavStrIndex* index = answeringIndexMade()) {
-        // The index answers what the chain walk would; the candidate that the
-        // walk needs is built only when it stays, and otherwise leaves in the
-        // pool the trace its building and deletion would.
-        if (kavStrElem* found = index->find(h, s, n - 1)) {
-            candidateRound(n);
-            return *found;
-        }
-        // add(candidate), with its hash known.
-        kavStrElem* candidate = new (getPool()) kavStrElem(s, n);
-        kavLinkObj* link;
-        try {
-            link = new (candidate->getPool()) kavLinkObj(*candidate);
-        } catch (...) {
-            delete candidate; // no link could be made: the table stays as it was
-            throw;
-        }
-        pushLink(link, h % 4191u);
-        index->putNew(h, candidate); // on failure the index is gone: the chains answer
-        return *candidate;
-    }
-    const unsigned int chain = h % 4191u;
+    const unsigned int chain = kavTextHash(s, n) % 4191u;
 #if defined(__GNUC__)
     // The chain's first element is fetched while the candidate is built.
     if (const kavLinkObj* head = chainHead(chain))
@@ -216,17 +224,35 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
     return *candidate;
 }
 
+// add(candidate) for a text the index does not hold (index hash `h`, `n`
+// bytes with its NUL, `empty` the slot where the index's search ended): the
+// string hash is needed only now, for the chain.
+kavStrElem& kavStringTbl::addIndexed(kavStrIndex& index, std::uint64_t h, std::uint32_t empty, const char* s,
+                                      std::size_t n)
+{
+    kavStrElem* candidate = new (getPool()) kavStrElem(s, n);
+    kavLinkObj* link;
+    try {
+        link = new (candidate->getPool()) kavLinkObj(*candidate);
+    } catch (...) {
+        delete candidate; // no link could be made: the table stays as it was
+        throw;
+    }
+    pushLink(link, kavTextHash(s, n - 1, 0) % 4191u);
+    index.putNew(h, candidate, n - 1, empty); // on failure the index is gone: the chains answer
+    return *candidate;
+}
+
 // A candidate of n text bytes takes its own piece (operator new), then its
 // text's; its deletion gives back the text, then its own piece.  The same
 // calls with the same sizes, in the same order, leave the pool exactly as
 // the candidate would: unchanged when both classes have recycled pieces
-// waiting, otherwise with the pieces moved onto their recycle lists (or back
-// among the free blocks).  Only what the pieces contain differs.
+// waiting (kavPool::recyclesPair, which the caller asks first), otherwise
+// with the pieces moved onto their recycle lists (or back among the free
+// blocks).  Only what the pieces contain differs.
 void kavStringTbl::candidateRound(std::size_t n) const
 {
-    kavPool* pool = getPool(); // not null: only a pooled table has an index
-    if (pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(n)))
-        return; // nearly always: the pieces of the last candidate are waiting
+    kavPool* pool = getPool();
     void* elem = pool->alloc(sizeof(kavStrElem));
     void* text = pool->alloc(static_cast<unsigned int>(n));
     pool->free(text, static_cast<unsigned int>(n));
@@ -265,10 +291,10 @@ kavStrIndex* kavStringTbl::answeringIndexMade()
                     continue;
                 }
                 kavStrElem& e = asElem(o);
-                std::size_t n;
-                const std::uint32_t h = kavTextHash(e._text, n);
-                if (index->find(h, e._text, n - 1) == nullptr)
-                    index = index->put(h, &e, n - 1);
+                const std::size_t len = std::strlen(e._text);
+                const std::uint64_t h = kavStrIndex::hashOf(e._text, len);
+                if (index->find(h, e._text, len) == nullptr)
+                    index = index->putNew(h, &e, len);
             }
         }
     }
@@ -282,9 +308,8 @@ void kavStringTbl::noteAdded(kavStrIndex* index, kavObject& obj)
         return;
     }
     kavStrElem& e = asElem(obj);
-    std::size_t n;
-    const std::uint32_t h = kavTextHash(e._text, n);
-    index->put(h, &e, n - 1); // on failure the index is gone: the chains answer
+    const std::size_t len = std::strlen(e._text);
+    index->put(kavStrIndex::hashOf(e._text, len), &e, len); // on failure the index is gone: the chains answer
 }
 
 kavObject& kavStringTbl::add(kavObject& obj)
@@ -318,8 +343,8 @@ bool kavStringTbl::remove(kavObject& obj)
         for (const kavLinkObj* l = link->_next; l != nullptr && next == nullptr; l = l->_next)
             if (isPlain(l->getObj()) && sameText(asElem(l->getObj())._text, e._text))
                 next = &asElem(l->getObj());
-        std::size_t n;
-        index->replace(kavTextHash(e._text, n), &e, next);
+        const std::size_t len = std::strlen(e._text);
+        index->replace(kavStrIndex::hashOf(e._text, len), len, &e, next);
     }
     unlinkAt(chain, field);
     return true;
@@ -351,13 +376,11 @@ bool kavStringTbl::checkIndex() const
             if (!first)
                 continue;
             ++texts;
-            std::size_t n;
-            const std::uint32_t h = kavTextHash(e._text, n);
-            if (h % 4191u != i || index->find(h, e._text, n - 1) != &e)
+            if (e.hash(4191) != i || index->find(indexHash(e._text), e._text, std::strlen(e._text)) != &e)
                 return false;
         }
     }
-    return foreign == index->foreign() && texts == index->count();
+    return foreign == index->foreign() && texts == index->count() && index->wellPlaced();
 }
 
 std::size_t kavStringTbl::indexBytes() const
@@ -370,21 +393,19 @@ kavStrElem* kavStringTbl::lookup(std::string_view text) const
 {
     if (text.find('\0') != std::string_view::npos)
         return nullptr; // every held text ends at its first NUL
-    const std::uint32_t h = kavTextHash(text.data(), text.size(), 0);
     if (const kavStrIndex* index = answeringIndex())
-        return index->find(h, text.data(), text.size());
-    return walkFor(h, text.data(), text.size(), false);
+        return index->find(kavStrIndex::hashOf(text.data(), text.size()), text.data(), text.size());
+    return walkFor(kavTextHash(text.data(), text.size(), 0), text.data(), text.size(), false);
 }
 
 kavStrElem* kavStringTbl::lookup(const char* text) const
 {
     if (text == nullptr)
         text = emptyText;
-    std::size_t n;
-    const std::uint32_t h = kavTextHash(text, n);
+    const std::size_t len = std::strlen(text);
     if (const kavStrIndex* index = answeringIndex())
-        return index->find(h, text, n - 1);
-    return walkFor(h, text, n - 1, true);
+        return index->find(kavStrIndex::hashOf(text, len), text, len);
+    return walkFor(kavTextHash(text, len, 0), text, len, true);
 }
 
 // The chain of hash h, from its head: a plain element is compared by text

@@ -173,8 +173,13 @@ private:
     kavStrIndex* answeringIndexMade();
     // Keeps an existing index in step with an element just added.
     static void noteAdded(kavStrIndex* index, kavObject& obj);
+    // addStrElem(s) without the lookup index: the chain walk.
+    kavStrElem& addByChain(const char* s);
+    // add(candidate) for a new text, the lookup index (hash h) told.
+    kavStrElem& addIndexed(kavStrIndex& index, std::uint64_t h, std::uint32_t empty, const char* s, std::size_t n);
     // What building and deleting a candidate of `n` text bytes does to the
-    // table's pool, without building it.
+    // table's pool, without building it, where the pool's recycle lists do
+    // not already hold both pieces.
     void candidateRound(std::size_t n) const;
 
     static kavStringTbl* _table;     ///< the global table, or null

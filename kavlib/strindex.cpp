@@ -102,7 +102,8 @@ void kavStrIndex::forget() const
 kavStrIndex::kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes)
     : _node{owner, &dropAttached, nullptr}, _pool(&pool), _bytes(bytes),
       _capacity(static_cast<std::uint32_t>((bytes - sizeof(kavStrIndex)) / sizeof(std::uint64_t))), _count(0),
-      _foreign(0)
+      _foreign(0), _homeMask(_capacity <= tagHomeLimit ? hashTagMask : ~hashTagMask),
+      _homeScale(_capacity <= tagHomeLimit ? _capacity : std::uint64_t{_capacity} << hashBits)
 {
 }
 
@@ -136,10 +137,18 @@ void kavStrIndex::drop()
     givePages(this, _bytes);
 }
 
-std::uint32_t kavStrIndex::slotOf(std::uint32_t m, const kavStrElem* e) const
+std::uint32_t kavStrIndex::homeOfSlot(std::uint64_t s) const
+{
+    if (_homeMask == hashTagMask)
+        return home(s); // the tag's hash bits are all the home needs
+    const char* text = elemText(s);
+    return home(hashOf(text, std::strlen(text)));
+}
+
+std::uint32_t kavStrIndex::slotOf(std::uint64_t h, const kavStrElem* e) const
 {
     const std::uint64_t* slots = slotArray();
-    for (std::uint32_t i = home(m);; i = i + 1 == _capacity ? 0 : i + 1) {
+    for (std::uint32_t i = home(h);; i = i + 1 == _capacity ? 0 : i + 1) {
         if (slots[i] == 0)
             return _capacity;
         if (elemOf(slots[i]) == e)
@@ -147,50 +156,79 @@ std::uint32_t kavStrIndex::slotOf(std::uint32_t m, const kavStrElem* e) const
     }
 }
 
-void kavStrIndex::insert(std::uint32_t m, std::uint64_t s)
+void kavStrIndex::insert(std::uint32_t home, std::uint64_t s)
 {
     std::uint64_t* slots = slotArray();
-    std::uint32_t i = home(m);
+    std::uint32_t i = home;
     while (slots[i] != 0)
         i = i + 1 == _capacity ? 0 : i + 1;
     slots[i] = s;
     ++_count;
 }
 
-kavStrIndex* kavStrIndex::put(std::uint32_t h, kavStrElem* e, std::size_t len)
+kavStrIndex* kavStrIndex::put(std::uint64_t h, kavStrElem* e, std::size_t len)
 {
-    const std::uint32_t m = mix(h);
     const char* text = static_cast<const char*>(*e);
     // An element of the same text gives way: `e` is nearer its chain's head.
     std::uint64_t* slots = slotArray();
-    for (std::uint32_t i = home(m); slots[i] != 0; i = i + 1 == _capacity ? 0 : i + 1) {
-        if ((slots[i] & tagMask) == tagOf(m) && sameText(elemText(slots[i]), text, len)) {
-            slots[i] = tagOf(m) | reinterpret_cast<std::uintptr_t>(e);
+    const std::uint64_t tag = tagOf(h, len);
+    for (std::uint32_t i = home(h); slots[i] != 0; i = i + 1 == _capacity ? 0 : i + 1) {
+        if ((slots[i] & tagMask) == tag && sameTagged(elemText(slots[i]), text, len)) {
+            if (!fits(e))
+                break; // putNew() drops the index
+            slots[i] = slotFor(h, len, e);
             return this;
         }
     }
-    return putNew(h, e);
+    return putNew(h, e, len);
 }
 
-kavStrIndex* kavStrIndex::putNew(std::uint32_t h, kavStrElem* e)
+kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty)
 {
-    const auto address = reinterpret_cast<std::uintptr_t>(e);
-    if ((static_cast<std::uint64_t>(address) & tagMask) != 0) {
+    if (!fits(e)) {
         drop(); // an address the slots cannot hold: the table walks its chains
         return nullptr;
     }
     kavStrIndex* index = roomForOne();
-    if (index != nullptr) {
-        const std::uint32_t m = mix(h);
-        index->insert(m, tagOf(m) | address);
-    }
+    if (index == this && empty != noSlot)
+        insert(empty, slotFor(h, len, e)); // the probe from the home ends there
+    else if (index != nullptr)
+        index->insert(index->home(h), index->slotFor(h, len, e));
     return index;
 }
 
-// Grows by a quarter into new pages when one more entry would pass 7 in 8 slots,
-// moving every entry.  Each entry's slot comes from its text's hash, which
-// costs a read of its element and its text: they are fetched a few entries
-// ahead, so that the reads of many entries overlap.
+// While both capacities take the home from the tag, an entry's new home
+// comes from its slot alone; otherwise from its text's hash, which costs a
+// read of its element and its text: they are fetched a few entries ahead,
+// so that the reads of many entries overlap.
+void kavStrIndex::moveTo(kavStrIndex& to) const
+{
+    const std::uint64_t* old = slotArray();
+    if (to._homeMask == hashTagMask) {
+        for (std::uint32_t i = 0; i < _capacity; ++i)
+            if (old[i] != 0)
+                to.insert(to.home(old[i]), old[i]);
+        return;
+    }
+    constexpr std::uint32_t elemAhead = 16, textAhead = 8;
+    for (std::uint32_t i = 0; i < _capacity; ++i) {
+#if defined(__GNUC__)
+        if (i + elemAhead < _capacity && old[i + elemAhead] != 0)
+            __builtin_prefetch(elemOf(old[i + elemAhead]));
+        if (i + textAhead < _capacity && old[i + textAhead] != 0)
+            __builtin_prefetch(elemText(old[i + textAhead]));
+#endif
+        if (old[i] != 0) {
+            const char* text = elemText(old[i]);
+            const std::size_t len = std::strlen(text);
+            const std::uint64_t h = hashOf(text, len);
+            to.insert(to.home(h), to.slotFor(h, len, elemOf(old[i])));
+        }
+    }
+}
+
+// Grows by a quarter into new pages when one more entry would pass 7 in 8
+// slots, moving every entry.
 kavStrIndex* kavStrIndex::roomForOne()
 {
     if ((static_cast<std::uint64_t>(_count) + 1) * 8 <= static_cast<std::uint64_t>(_capacity) * 7)
@@ -201,20 +239,7 @@ kavStrIndex* kavStrIndex::roomForOne()
         return nullptr;
     }
     index->_foreign = _foreign;
-    const std::uint64_t* old = slotArray();
-    constexpr std::uint32_t elemAhead = 16, textAhead = 8;
-    for (std::uint32_t i = 0; i < _capacity; ++i) {
-#if defined(__GNUC__)
-        if (i + elemAhead < _capacity && old[i + elemAhead] != 0)
-            __builtin_prefetch(elemOf(old[i + elemAhead]));
-        if (i + textAhead < _capacity && old[i + textAhead] != 0)
-            __builtin_prefetch(elemText(old[i + textAhead]));
-#endif
-        if (old[i] != 0) {
-            std::size_t size;
-            index->insert(mix(kavTextHash(elemText(old[i]), size)), old[i]);
-        }
-    }
+    moveTo(*index);
     const bool remembered = _last == this;
     drop();
     index->_pool->attach(&index->_node);
@@ -233,8 +258,7 @@ void kavStrIndex::erase(std::uint32_t i)
     // lies cyclically after the hole and up to its own slot.
     std::uint32_t hole = i;
     for (std::uint32_t j = i + 1 == _capacity ? 0 : i + 1; slots[j] != 0; j = j + 1 == _capacity ? 0 : j + 1) {
-        std::size_t size;
-        const std::uint32_t h = home(mix(kavTextHash(elemText(slots[j]), size)));
+        const std::uint32_t h = homeOfSlot(slots[j]);
         const bool stays = hole <= j ? (hole < h && h <= j) : (hole < h || h <= j);
         if (!stays) {
             slots[hole] = slots[j];
@@ -245,16 +269,18 @@ void kavStrIndex::erase(std::uint32_t i)
     --_count;
 }
 
-void kavStrIndex::replace(std::uint32_t h, const kavStrElem* old, kavStrElem* next)
+void kavStrIndex::replace(std::uint64_t h, std::size_t len, const kavStrElem* old, kavStrElem* next)
 {
-    const std::uint32_t m = mix(h);
-    const std::uint32_t i = slotOf(m, old);
+    const std::uint32_t i = slotOf(h, old);
     if (i == _capacity)
         return; // `old` was not the element held for its text
-    if (next != nullptr)
-        slotArray()[i] = tagOf(m) | reinterpret_cast<std::uintptr_t>(next);
-    else
+    if (next == nullptr) {
         erase(i);
+    } else if (fits(next)) {
+        slotArray()[i] = slotFor(h, len, next);
+    } else {
+        drop(); // an address the slots cannot hold: the table walks its chains
+    }
 }
 
 void kavStrIndex::clear()
@@ -262,4 +288,21 @@ void kavStrIndex::clear()
     std::memset(static_cast<void*>(slotArray()), 0, _capacity * sizeof(std::uint64_t));
     _count = 0;
     _foreign = 0;
+}
+
+bool kavStrIndex::wellPlaced() const
+{
+    const std::uint64_t* slots = slotArray();
+    std::uint32_t used = 0;
+    for (std::uint32_t i = 0; i < _capacity; ++i) {
+        if (slots[i] == 0)
+            continue;
+        ++used;
+        const char* text = elemText(slots[i]);
+        const std::size_t len = std::strlen(text);
+        const std::uint64_t h = hashOf(text, len);
+        if ((slots[i] & tagMask) != tagOf(h, len) || slotOf(h, elemOf(slots[i])) != i)
+            return false;
+    }
+    return used == _count;
 }

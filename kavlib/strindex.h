@@ -4,8 +4,8 @@
 // of that size does, and every answer the table gives is the one a walk of
 // those chains gives.  With many thousands of texts a chain is long, so the
 // table also keeps this index: open addressing over the table's plain
-// kavStrElem elements, keyed by the full 32-bit string hash, which finds the
-// element for a text in expected constant time.
+// kavStrElem elements, which finds the element for a text in expected
+// constant time.
 //
 // What it holds: for each text that a plain element of the table holds, the
 // plain element of that text that a walk of its chain from the head meets
@@ -13,18 +13,28 @@
 // find(candidate) answers.  Elements of any other class are only counted
 // (foreign()); while one is held the table walks its chains instead.
 //
+// Its key is a hash of its own over the text (hashOf: a few multiplications
+// over 8-byte words), not the table's string hash, whose byte-by-byte chain
+// of multiplications is slow and whose low bits depend on few bytes; the
+// string hash is needed only when an element is made or taken out.
+//
 // Where it lives: in pages from the system, neither in the table's pool,
 // whose statistics must stay those of the chains alone, nor on the global
 // heap, where it would move the addresses of the pool's later blocks (and so
 // what first fit hands out).  The pages are attached to the table's pool and
 // go when the pool is released, which is how a table is discarded.
 //
-// Slots are 8 bytes: the element's address, and in the bits an address
-// leaves free (16 on 64-bit targets, 32 on 32-bit ones) bits of the mixed
-// hash, so that a probe rarely reads an element of another text.  Linear
-// probing, at most 7 slots in 8 used, grown by a quarter (so 10 to 12 bytes
-// a text); removal shifts the
-// following entries back, so there are no tombstones.
+// Slots are 8 bytes: the element's address (divided by 8: 44 bits, enough
+// for every address of 47 bits) and a 20-bit tag, so that a probe rarely
+// reads an element of another text: 15 bits of the text's hash and its
+// length up to 30 (31 standing for longer texts).  A tag that matches thus
+// tells the element's length, and the texts are compared as words, neither
+// read past its end.  The tag's hash bits are the hash's top 15.  Up to
+// 32 768 slots the home slot comes from them alone, so growing moves entries
+// without reading their elements or texts; beyond that it comes from the
+// hash's other 49 bits.  Linear probing, at most 7
+// slots in 8 used, grown by a quarter (so 10 to 12 bytes a text); removal
+// shifts the following entries back, so there are no tombstones.
 #ifndef KAVLIB_STRINDEX_H
 #define KAVLIB_STRINDEX_H
 
@@ -33,6 +43,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 /// The string hash before its modulo: h = 1; h = h * 257 + (signed) byte,
 /// wrapping, over the text up to its NUL.  `size` receives the bytes of the
@@ -93,32 +104,68 @@ public:
     /// Takes the index off its pool and gives its pages back.
     void drop();
 
-    /// The element held for the `len` bytes at `text` (no NUL among them),
-    /// whose string hash is `h`; null when there is none.
-    kavStrElem* find(std::uint32_t h, const char* text, std::size_t len) const
+    /// The index's hash of the `len` bytes at `text`.
+    static std::uint64_t hashOf(const char* text, std::size_t len)
     {
-        const std::uint32_t m = mix(h);
-        const std::uint64_t tag = tagOf(m);
+        constexpr std::uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull,
+                                k2 = 0x8ebc6af09c88c6e3ull;
+        std::uint64_t a = 0, b = 0, seed = k0;
+        if (len <= 16) {
+            // From 4 to 16 bytes, four 4-byte loads that together cover the
+            // text, the same code for every length; below 4, three bytes.
+            if (len >= 4) {
+                a = cover(text, len);
+                b = cover(text + len - 4, len, -1);
+            } else if (len > 0) {
+                a = (std::uint64_t{byteAt(text, 0)} << 16) | (std::uint64_t{byteAt(text, len >> 1)} << 8) |
+                    byteAt(text, len - 1);
+            }
+        } else {
+            std::size_t i = 0;
+            for (; i + 16 < len; i += 16)
+                seed = mum(load64(text + i) ^ k1, load64(text + i + 8) ^ seed);
+            a = load64(text + len - 16);
+            b = load64(text + len - 8);
+        }
+        return mum(mum(a ^ k1, b ^ seed) ^ k2, static_cast<std::uint64_t>(len) ^ k1);
+    }
+
+    /// The element held for the `len` bytes at `text` (no NUL among them),
+    /// whose hashOf() is `h`; null when there is none.
+    kavStrElem* find(std::uint64_t h, const char* text, std::size_t len) const
+    {
+        std::uint32_t empty;
+        return find(h, text, len, empty);
+    }
+    /// The same; when there is none, `empty` receives the empty slot that
+    /// ended the search, where putNew() can put the text's element.
+    kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
+    {
+        const std::uint64_t tag = tagOf(h, len);
         const std::uint64_t* slots = slotArray();
-        for (std::uint32_t i = home(m);; i = i + 1 == _capacity ? 0 : i + 1) {
+        for (std::uint32_t i = home(h);; i = i + 1 == _capacity ? 0 : i + 1) {
             const std::uint64_t s = slots[i];
-            if (s == 0)
+            if (s == 0) {
+                empty = i;
                 return nullptr;
-            if ((s & tagMask) == tag && sameText(elemText(s), text, len))
+            }
+            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
                 return elemOf(s);
         }
     }
 
-    /// Makes `e` (a plain element: text of `len` bytes, hash `h`) the
+    /// Makes `e` (a plain element: text of `len` bytes, hashOf() `h`) the
     /// element held for its text, in place of one held before.  Answers the
     /// index to use from now on (growing moves it), or null when it could not
     /// take `e`: it is then dropped.
-    kavStrIndex* put(std::uint32_t h, kavStrElem* e, std::size_t len);
-    /// put() of an element whose text is not held (find() just said so).
-    kavStrIndex* putNew(std::uint32_t h, kavStrElem* e);
-    /// Where `old` is the element held for its text (hash `h`): holds `next`
-    /// instead, or nothing for that text when `next` is null.
-    void replace(std::uint32_t h, const kavStrElem* old, kavStrElem* next);
+    kavStrIndex* put(std::uint64_t h, kavStrElem* e, std::size_t len);
+    /// put() of an element whose text is not held (find() just said so;
+    /// `empty`, when given, is the slot it named, and nothing changed since).
+    kavStrIndex* putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty = noSlot);
+    /// Where `old` is the element held for its text (`len` bytes, hashOf()
+    /// `h`): holds `next` instead, or nothing for that text when `next` is
+    /// null.
+    void replace(std::uint64_t h, std::size_t len, const kavStrElem* old, kavStrElem* next);
     /// Holds nothing any more; foreign() becomes 0.
     void clear();
 
@@ -131,9 +178,34 @@ public:
                 return false; // also at the element's NUL: text has none
         return elem[len] == '\0';
     }
+    /// True when the `len` bytes at `a` and at `b` are the same: words
+    /// compared, overlapping at the end, and nothing read beyond either.
+    static bool sameBytes(const char* a, const char* b, std::size_t len)
+    {
+        if (len > 16) {
+            for (std::size_t i = 0; i + 8 < len; i += 8)
+                if (load64(a + i) != load64(b + i))
+                    return false;
+            return load64(a + len - 8) == load64(b + len - 8);
+        }
+        if (len >= 4)
+            return ((cover(a, len) ^ cover(b, len)) | (cover(a + len - 4, len, -1) ^ cover(b + len - 4, len, -1))) ==
+                   0;
+        if (len == 0)
+            return true;
+        return ((byteAt(a, 0) ^ byteAt(b, 0)) | (byteAt(a, len >> 1) ^ byteAt(b, len >> 1)) |
+                (byteAt(a, len - 1) ^ byteAt(b, len - 1))) == 0;
+    }
+
+    /// True when every entry carries its text's tag and is found by a probe
+    /// from its text's home slot, and count() is the number of entries.
+    /// For tests: it reads every element held.
+    bool wellPlaced() const;
 
     /// Elements held (texts).
     std::uint32_t count() const { return _count; }
+    /// Slots.
+    std::uint32_t capacity() const { return _capacity; }
     /// Bytes of system pages taken.
     std::size_t bytes() const { return _bytes; }
     /// Elements of other classes than kavStrElem that the table holds.
@@ -152,47 +224,127 @@ public:
     }
 
 private:
-    // Address bits of a slot: all but the top 16 on 64-bit targets.
-    static constexpr unsigned ptrBits = sizeof(void*) == 4 ? 32 : 48;
+    // A slot: the tag in the top 20 bits (15 bits of hash, then 5 of
+    // length), the element's address divided by 8 in the others.
+    static constexpr unsigned hashBits = 15;
+    static constexpr unsigned lenBits = 5;
+    static constexpr unsigned ptrBits = 64 - hashBits - lenBits;
     static constexpr std::uint64_t ptrMask = (std::uint64_t{1} << ptrBits) - 1;
     static constexpr std::uint64_t tagMask = ~ptrMask;
+    static constexpr std::uint64_t hashTagMask = ~((std::uint64_t{1} << (64 - hashBits)) - 1);
+    // Lengths from this one on share one tag value and are compared bytewise.
+    static constexpr std::size_t longText = (std::size_t{1} << lenBits) - 1;
+    // No slot named.
+    static constexpr std::uint32_t noSlot = ~std::uint32_t{0};
+    // Capacities up to which the home slot comes from the tag.
+    static constexpr std::uint32_t tagHomeLimit = std::uint32_t{1} << hashBits;
+
+    // True when the element's `elem` is the `len` bytes at `text`, where
+    // their tags match: below longText that means equal lengths.
+    static bool sameTagged(const char* elem, const char* text, std::size_t len)
+    {
+        return len < longText ? sameBytes(elem, text, len) : sameText(elem, text, len);
+    }
 
     kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes);
     static void dropAttached(kavPoolAttachment* a);
     static kavStrIndex* map(kavPool& pool, const void* owner, std::size_t slots);
 
-    // A bijective 32-bit finaliser: the string hash's low bits depend on few
-    // bytes (the lowest 8 on their sum alone), so slots are chosen by mixed bits.
-    static std::uint32_t mix(std::uint32_t h)
+    static std::uint64_t load64(const char* p)
     {
-        h ^= h >> 16;
-        h *= 0x85ebca6bu;
-        h ^= h >> 13;
-        h *= 0xc2b2ae35u;
-        h ^= h >> 16;
-        return h;
+        std::uint64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
     }
-    // The home slot takes the high bits of the mixed hash, the tag the low.
-    std::uint32_t home(std::uint32_t m) const
+    static std::uint64_t load32(const char* p)
     {
-        return static_cast<std::uint32_t>((static_cast<std::uint64_t>(m) * _capacity) >> 32);
+        std::uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
     }
-    static std::uint64_t tagOf(std::uint32_t m) { return (static_cast<std::uint64_t>(m) << ptrBits) & tagMask; }
+    static std::uint64_t byteAt(const char* p, std::size_t i) { return static_cast<unsigned char>(p[i]); }
+    // For a text of 4 to 16 bytes: two 4-byte words, at `p` and `step`
+    // times 0 or 4 bytes further (4 from 8 bytes on), in one 8-byte value.
+    // cover(text, len) and cover(text + len - 4, len, -1) read every byte.
+    static std::uint64_t cover(const char* p, std::size_t len, std::ptrdiff_t step = 1)
+    {
+        const std::ptrdiff_t off = step * static_cast<std::ptrdiff_t>((len >> 3) << 2);
+        return (load32(p) << 32) | load32(p + off);
+    }
+    // The 128-bit product of a and b: its low half, and its high half in
+    // `high`.
+    static std::uint64_t mul128(std::uint64_t a, std::uint64_t b, std::uint64_t& high)
+    {
+#if defined(__SIZEOF_INT128__)
+        __extension__ typedef unsigned __int128 wide;
+        const wide r = static_cast<wide>(a) * b;
+        high = static_cast<std::uint64_t>(r >> 64);
+        return static_cast<std::uint64_t>(r);
+#else
+        const std::uint64_t al = a & 0xffffffffu, ah = a >> 32, bl = b & 0xffffffffu, bh = b >> 32;
+        const std::uint64_t ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+        const std::uint64_t mid = (ll >> 32) + (lh & 0xffffffffu) + (hl & 0xffffffffu);
+        high = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+        return (mid << 32) | (ll & 0xffffffffu);
+#endif
+    }
+    // The 128-bit product of a and b, its halves added together by xor.
+    static std::uint64_t mum(std::uint64_t a, std::uint64_t b)
+    {
+        std::uint64_t high;
+        const std::uint64_t low = mul128(a, b, high);
+        return low ^ high;
+    }
+    // The high half of the 128-bit product of a and b.
+    static std::uint64_t mulHigh(std::uint64_t a, std::uint64_t b)
+    {
+        std::uint64_t high;
+        mul128(a, b, high);
+        return high;
+    }
+
+    // The home slot: the bits of h that _homeMask keeps, as a fraction of
+    // 2^64, times the capacity (_homeScale is the capacity, times 2^15 when
+    // the bits are the low 49).  A slot's own top bits are its tag's hash
+    // bits: home(slot) is the home of a slot's entry while the home comes
+    // from them.
+    std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
+    // The tag of a text of `len` bytes and hash h, in place: the hash's top
+    // 15 bits, then the length.
+    static std::uint64_t tagOf(std::uint64_t h, std::size_t len)
+    {
+        const std::uint64_t l = len < longText ? len : longText;
+        return (h & hashTagMask) | (l << ptrBits);
+    }
+    // The home of the entry in slot s.
+    std::uint32_t homeOfSlot(std::uint64_t s) const;
     static kavStrElem* elemOf(std::uint64_t s)
     {
-        return reinterpret_cast<kavStrElem*>(static_cast<std::uintptr_t>(s & ptrMask));
+        return reinterpret_cast<kavStrElem*>(static_cast<std::uintptr_t>((s & ptrMask) << 3));
     }
     static const char* elemText(std::uint64_t s) { return static_cast<const char*>(*elemOf(s)); }
+    // True when `e` has an address a slot can hold.
+    static bool fits(const kavStrElem* e)
+    {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e));
+        return (address & 7) == 0 && (address >> (ptrBits + 3)) == 0;
+    }
+    std::uint64_t slotFor(std::uint64_t h, std::size_t len, const kavStrElem* e) const
+    {
+        return tagOf(h, len) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)) >> 3;
+    }
 
     const std::uint64_t* slotArray() const { return reinterpret_cast<const std::uint64_t*>(this + 1); }
     std::uint64_t* slotArray() { return reinterpret_cast<std::uint64_t*>(this + 1); }
-    // The slot holding `e`, whose mixed hash is `m`; _capacity when none.
-    std::uint32_t slotOf(std::uint32_t m, const kavStrElem* e) const;
-    // Puts `s` into the first empty slot from its home on (no equal text held).
-    void insert(std::uint32_t m, std::uint64_t s);
+    // The slot holding `e`, whose hash is `h`; _capacity when none.
+    std::uint32_t slotOf(std::uint64_t h, const kavStrElem* e) const;
+    // Puts `s` into the first empty slot from `home` on (no equal text held).
+    void insert(std::uint32_t home, std::uint64_t s);
     // Room for one more entry (grown if need be): the index to use, or null
     // (then dropped).
     kavStrIndex* roomForOne();
+    // Moves every entry of this index into `to`, an empty larger one.
+    void moveTo(kavStrIndex& to) const;
     // Forgets the remembered index when it is this one.
     void forget() const;
     // Empties slot i and moves back the entries that probed past it.
@@ -204,6 +356,8 @@ private:
     std::uint32_t _capacity; ///< slots
     std::uint32_t _count;    ///< slots in use
     std::uint32_t _foreign;  ///< elements of other classes in the table
+    std::uint64_t _homeMask;  ///< the hash bits that choose the home slot
+    std::uint64_t _homeScale; ///< what they are multiplied by (home())
 
     static kavStrIndex* _last;         ///< the index that of() answered last
     static const void* _lastOwner;     ///< its owner

@@ -2,9 +2,13 @@
 // interning them.
 #include "testutil.h"
 
+#include <kavlib/strindex.h>
+
 #include <array>
 #include <random>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -52,6 +56,19 @@ struct tableSide {
     }
 };
 
+// Two texts of one length whose index hashes share their top 15 bits: the
+// same tag and home slot, so only their texts tell them apart.
+std::pair<std::string, std::string> sameTag()
+{
+    std::unordered_map<std::uint64_t, std::string> seen;
+    for (int i = 100000;; ++i) {
+        const std::string t = "t" + std::to_string(i);
+        const auto [it, fresh] = seen.emplace(kavStrIndex::hashOf(t.data(), t.size()) >> 49, t);
+        if (!fresh)
+            return {it->second, t};
+    }
+}
+
 } // namespace
 
 // A random mix of interning, look-ups, elements added by hand (duplicates,
@@ -70,6 +87,11 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
     words.push_back("cmoxjteq");            // these two have the same 32-bit hash
     words.push_back("gdstzges");
     words.push_back("");
+    const auto [tag1, tag2] = sameTag();
+    words.push_back(tag1);
+    words.push_back(tag2);
+    words.push_back(std::string(40, 'M') + "a"); // longer than the tags' lengths: compared bytewise
+    words.push_back(std::string(40, 'M') + "b");
 
     std::mt19937 rng(20261206);
     for (int step = 0; step < 6000; ++step) {
@@ -181,11 +203,24 @@ TEST_F(kavInitTest, IndexGoesWithItsTable)
     kavPool pool;
     pool.setReleaseFlag(false);
     kavLib::tempInit(&pool);
-    const kavStringTbl* temp = kavStringTbl::tempTable();
-    for (int i = 0; i < 2000; ++i)
+    kavStringTbl* temp = kavStringTbl::establishTemp(nullptr);
+    // Enough texts that the index outgrows the capacities whose home slots
+    // come from the tags alone; then every seventh text goes.
+    constexpr int texts = 40000;
+    for (int i = 0; i < texts; ++i)
         kavString(std::to_string(i).c_str());
-    EXPECT_GE(temp->indexBytes(), 2000u * 8);
+    EXPECT_GE(temp->indexBytes(), texts * 8u);
+    for (int i = 0; i < texts; i += 7) {
+        kavStrElem key(std::to_string(i).c_str());
+        ASSERT_TRUE(temp->remove(key));
+    }
     EXPECT_TRUE(temp->checkIndex());
+    for (int i : {0, 1, 6, 7, 39998, 39999}) {
+        const std::string t = std::to_string(i);
+        kavStrElem* e = temp->lookup(t.c_str());
+        EXPECT_EQ(e == nullptr, i % 7 == 0) << t;
+        EXPECT_TRUE(e == nullptr || *e == t) << t;
+    }
     EXPECT_NE(pool.attached(temp), nullptr);
     kavLib::tempReset();
     EXPECT_EQ(pool.attached(temp), nullptr);
