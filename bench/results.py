@@ -165,7 +165,6 @@ def targets():
     return "\n".join(lines)
 
 
-<<<<<<< HEAD
 # ---- heap traces -----------------------------------------------------------------
 
 def trace_ratios(peer):
@@ -223,7 +222,8 @@ def traces():
             "%.3f" % (amem / peak) if amem and peak else "-",
             "%.0f, %.0f" % (c["ablocks"], c["fblocks"]) if "ablocks" in c and "fblocks" in c else "-"))
     return "\n".join(lines)
-=======
+
+
 def memory_target_row():
     """Bytes per interned text: kavString's element + text + index against
     unordered_set's node + string, for every word list of the probe."""
@@ -239,7 +239,6 @@ def memory_target_row():
     met = sum(1 for _, k, u in pairs if k <= u)
     verdict = "yes" if met == len(pairs) else ("no" if met == 0 else "%d of %d" % (met, len(pairs)))
     return "| %s | %s | %s |" % (desc, ", ".join("%s %.1f B against %.1f B" % p for p in pairs), verdict)
->>>>>>> intern
 
 
 def memory_rows():
@@ -534,18 +533,7 @@ def main():
     out.append(table("container_bench", "hash_add_remove", ["kavHash"], ["unordered_set"], "element") + "\n")
     out.append(table("container_bench", "hash_find", ["kavHash"], ["unordered_set"], "element") + "\n")
 
-<<<<<<< HEAD
-    out.append("## Strings (string_bench)\n")
-    out.append("Interning: time per word; a time ratio r means 1/r times the throughput of "
-               "unordered_set<string> find-or-insert. `austen`: the 243 551 words of bench/data/austen.txt "
-               "(8 910 distinct); `intern_distinct/N`: N distinct generated words, the curve of a table of "
-               "4191 chains filling up.\n")
-    out.append(table("string_bench", "intern_text", ["kavString"], ["unordered_set"], "word") + "\n")
-    out.append(table("string_bench", "intern_distinct", ["kavString"], ["unordered_set"], "word") + "\n")
-    out.append("Equality of 1000 pairs: `equal_same` equal words, `equal_length` different words of one length, "
-               "`equal_mixed` neighbouring words of the text.\n")
-    for g in ("equal_same", "equal_length", "equal_mixed"):
-        out.append(table("string_bench", g, ["kavString_elem", "kavString_isEqual"], ["std_string"], "pair") + "\n")
+    out.append(strings_section())
 
     out.append("## Heap traces (trace_bench)\n")
     out.append("The allocations and frees of real programs (bench/data/SOURCES.md), each replayed whole into a "
@@ -556,18 +544,6 @@ def main():
                "`peak live` the most bytes live at once in the trace, each size rounded up to 8.\n")
     out.append(traces() + "\n")
 
-    out.append("## Memory (memprobe)\n")
-    out.append("Each workload runs in a process of its own (`build/release/bench/memprobe WORKLOAD`) with the "
-               "global operator new and delete replaced by counting ones: heap calls and the peak of live heap "
-               "bytes (malloc_usable_size, so malloc's rounding is included) during the workload only. kavlib "
-               "takes all its memory that way (blocks of at least 8000 bytes and one record per block); "
-               "`kavPool amem` is the pool's own figure, without the block records. `intern-*`: the words of "
-               "the text; `distinct-*`: the 100 000 distinct words; `release-*`: 100 000 objects of 32 bytes "
-               "made and then released or deleted.\n")
-    out.append(memory() + "\n")
-=======
-    out.append(strings_section())
->>>>>>> intern
     notes = NOTES.split("\n\n", 2)
     out.append("\n\n".join(notes[:2]) + "\n")
     out.append(reference_line())

@@ -57,12 +57,14 @@ kavPool::~kavPool()
     Watch::destroyed(*this);
 }
 
-// After every change of the pool: the watchers, and the index audit.
+// After every change of the pool: the watchers, then the index audit (a
+// broken free-block list is reported as such before the index that follows
+// it is).
 void kavPool::changed(bool freeList) const
 {
+    Watch::changed(*this, freeList);
     if (kavpool::auditedPools && freeList)
         Index::audit(*this);
-    Watch::changed(*this, freeList);
 }
 
 // Takes the head off the recycle list of class c (not empty).
@@ -124,6 +126,13 @@ void kavPool::release()
     while (_blockList != nullptr) {
         BlockRecord* record = _blockList;
         _blockList = record->next;
+        // The chain is a walk through cold memory: fetch the record after
+        // the next one and the start of the next block (where the heap
+        // keeps what it reads on delete) while this block goes back.
+        if (BlockRecord* next = record->next) {
+            __builtin_prefetch(next->next);
+            __builtin_prefetch(ptr(addr(next->start) - 8));
+        }
         Watch::blockReturned(record->start, record->size);
         ::operator delete(record->start);
         delete record;
@@ -236,8 +245,17 @@ void* kavPool::takeFree(unsigned int r)
         // free block below it.
         below = _hintBelow < skipped ? skipped : _hintBelow;
     }
-    if (kavpool::auditedPools)
-        kavpool::misuse(cur == Index::plainFit(*this, r), "index finds the first fit", 309);
+    if (kavpool::auditedPools) {
+        const addr_t plain = Index::plainFit(*this, r);
+        if (cur != plain) {
+            // A free-block list broken by a stray write misleads the index
+            // too: the watchers report the list if they can tell.
+            Watch::changed(*this, true);
+            if (plain != 0)
+                Watch::misled(*this, plain, r);
+            kavpool::misuse(false, "index finds the first fit", 309);
+        }
+    }
 
     const addr_t after = nextOf(cur);
     const addr_t rest = size > r ? cur + r : 0;

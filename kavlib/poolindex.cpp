@@ -209,11 +209,8 @@ Record* fitAbove(Record* h, unsigned int need, unsigned int& between)
 
 } // namespace
 
-Record* kavPool::Index::owner(kavPool& pool, addr_t a)
+Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
 {
-    Record* h = pool._hint;
-    if (h != nullptr && holds(h, a))
-        return h;
     // Pieces often come back next to the last one: in its block or in the
     // block on either side.
     if (Record* f = pool._finger) {
@@ -274,12 +271,8 @@ Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
     return n;
 }
 
-addr_t kavPool::Index::freeBelow(kavPool& pool, Record* record)
+addr_t kavPool::Index::findBelow(kavPool& pool, Record* record)
 {
-    if (record == pool._hint && pool._predKnown)
-        return addr(pool._pred);
-    if (record == pool._finger && pool._fingerPredKnown)
-        return addr(pool._fingerPred);
     // The highest record below `record` that holds a free block: the
     // highest such in its left subtree, or else, climbing, the first
     // ancestor reached from its right that holds one itself or has one in

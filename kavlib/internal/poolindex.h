@@ -43,13 +43,31 @@ struct kavPool::Index {
     /// Enters a new block record whose whole block is one free block.
     static void insert(kavPool& pool, BlockRecord* record);
     /// The record of the block that holds address `a`.
-    static BlockRecord* owner(kavPool& pool, addr_t a);
+    static BlockRecord* owner(kavPool& pool, addr_t a)
+    {
+        BlockRecord* h = pool._hint;
+        if (h != nullptr && h->begin() <= a && a < h->end())
+            return h;
+        return ownerNear(pool, a);
+    }
+    /// owner() where the remembered block does not hold `a`: the finger's
+    /// block or its neighbours, else a descent.
+    static BlockRecord* ownerNear(kavPool& pool, addr_t a);
     /// The lowest block holding a free block of at least `need` (> 0) bytes.
     static BlockRecord* firstFit(kavPool& pool, unsigned int need);
     /// The free block just below `record`'s block (the last one that starts
     /// below it), 0 when there is none.  Remembered for the last fit's block
     /// and for the finger's.
-    static addr_t freeBelow(kavPool& pool, BlockRecord* record);
+    static addr_t freeBelow(kavPool& pool, BlockRecord* record)
+    {
+        if (record == pool._hint && pool._predKnown)
+            return kavpool::addr(pool._pred);
+        if (record == pool._finger && pool._fingerPredKnown)
+            return kavpool::addr(pool._fingerPred);
+        return findBelow(pool, record);
+    }
+    /// freeBelow() when it is not remembered: a climb from the record.
+    static addr_t findBelow(kavPool& pool, BlockRecord* record);
     /// The record's maxFree has grown: bring the tree up to date.
     static void grew(kavPool& pool, BlockRecord* record);
     /// The record's largest free block is known to be `largest` (0: it has
