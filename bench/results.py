@@ -165,7 +165,6 @@ def targets():
     return "\n".join(lines)
 
 
-<<<<<<< HEAD
 # ---- heap traces -----------------------------------------------------------------
 
 def trace_ratios(peer):
@@ -223,7 +222,8 @@ def traces():
             "%.3f" % (amem / peak) if amem and peak else "-",
             "%.0f, %.0f" % (c["ablocks"], c["fblocks"]) if "ablocks" in c and "fblocks" in c else "-"))
     return "\n".join(lines)
-=======
+
+
 def memory_target_row():
     """Bytes per interned text: kavString's element + text + index against
     unordered_set's node + string, for every word list of the probe."""
@@ -239,7 +239,6 @@ def memory_target_row():
     met = sum(1 for _, k, u in pairs if k <= u)
     verdict = "yes" if met == len(pairs) else ("no" if met == 0 else "%d of %d" % (met, len(pairs)))
     return "| %s | %s | %s |" % (desc, ", ".join("%s %.1f B against %.1f B" % p for p in pairs), verdict)
->>>>>>> intern
 
 
 def memory_rows():
@@ -423,40 +422,66 @@ three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
 **Pieces of 600 and 8000 bytes in batches of 1000.**  These go back among
-the free blocks, and the pool finds each one's neighbours, and each request's
-first fit, through its index of the blocks: a descent of a tree of the
-blocks by address (two or three for a piece coming back: its block, the free
-block below it, and the update of the largest sizes above it).  That is
-logarithmic where it used to be linear (the list walk made them 7 to 13
-times malloc's time in batches of 600 bytes), but with a thousand blocks the
-descents' cache misses still cost more than malloc's bins: 1.7 to 2.3 times
-malloc for 600 bytes and 5 to 7.5 times for 8000 bytes, where every piece is
-a block of its own and so every call changes the tree.  Not met; a cheaper
-path for a block that holds a single free block would be the next step.
+the free blocks, and the pool finds each request's first fit and each
+returning piece's neighbours through its index of the blocks, now mostly
+without a descent of the tree: a request is cut where the last one left off
+when nothing below that point is large enough; a search whose remembered
+block is full climbs from it to the next block that can serve; a piece
+coming back looks for its block in the last piece's block and the blocks on
+either side of it, and for its left neighbour in the free block where the
+last piece went, in its own block, or as the remembered last free block
+below its block (found by a climb from the block when not remembered).
+Batches of 600 bytes, and of 8000 bytes freed newest or oldest first, came
+to 1.18 to 1.47 times malloc+free in the full run (they were 1.7 to 5.4).
+Random order of 8000-byte pieces is the worst case, 1.97 (was 7.5): every
+piece is a block of its own and the next one's block can be anywhere, so
+finding it is a descent of a tree of a thousand cold records, a dozen
+dependent cache misses, where glibc reads the header it keeps in front of
+the chunk.  The pool keeps nothing in front of a piece (a piece is exactly
+the rounded size, and the heap calls stay at one block and its record), so a
+piece's block can only be found by its address.  The rest is the cache
+misses of the headers themselves (the piece, the free block below it, the
+one above) and the bookkeeping malloc does not have (the statistics, the
+largest free block of each subtree).  Not met.
+
+**Release of 100 000 objects.**  Both forms do the same work, the heap's
+delete of each block and of its record, now with the next records and
+block starts fetched ahead; in the full run they came to 0.051 and 0.041 of
+deleting the objects one by one, so one of the two rows misses 0.05 by the
+noise between two cases of one run.  The record grew from three fields to
+the index's eleven, which costs nothing here: a record is freed whole.
 
 **Heap traces.**  Almost every request of these programs is below 512 bytes
 (of the allocations, 0.01 % reach 512 bytes in xml, 0.2 % in json, 0.8 % in
 hash, 2.3 % in sql, 6 % in cxx), so a recycle list serves every piece whose
 size was freed before, and every other piece is cut by first fit from the
-free blocks.  A program that builds a large structure asks mostly for new
-pieces, and the pool then holds a small free block at the end of each full
-block (after the xml replay, 2 718 blocks and 1 430 free blocks).  Walking
-the free-block list from the lowest address past all of them made the pool
-30 to 47 times slower than malloc on xml and json; the pool now finds the
-first fit through an index of its blocks (a tree by address that knows the
-largest free block under each node, and the block where the last search
-ended), with the same addresses.  What is left is the within-block walk and
-the descent: kavPool is below malloc on every trace, but below half of it
-only where malloc is slow (xml, and hash in some runs), since most of
-these requests are served by malloc's own small-size caches about as fast as
-by a recycle list; mimalloc is faster than malloc by 1.1 to 2.9 times on the
-same traces, and on hash, whose pieces are mostly cut fresh from the newest
-block, the pool stays about 2.5 to 3 times mimalloc's time.  Ratios of one
-trace move by 20 to 30 % between runs on this shared machine.  The footprint
-follows from the algorithm: the pool's blocks came to 1.00 to 1.05 times the
-trace's peak of live rounded bytes, and 1.27 on sql (not examined further).
-Where the pool's blocks lie in the heap decides which free blocks touch and
-merge, so `amem` can differ a little from run to run.
+free blocks, nearly always where the last cut left off (no search at all).
+Most of what remains of kavPool's time is the replay touching the pieces:
+in a profile of the hash replay, 70 % of the replay loop's samples sit on
+the read of a piece's last byte before its free, the same work for every
+allocator.  kavPool is below malloc on every trace and below half of it on
+two (hash 0.21, xml 0.39; json 0.54), not three: malloc serves the small requests of cxx,
+sql and json from its per-size caches about as fast as a recycle list does.
+Against mimalloc the pool is at most 1.0 on two traces (hash, sql), not
+three: mimalloc's size-segregated pages give a program that allocates many
+small pieces of one size better locality than one address-ordered block per
+8000 bytes, and its own caches are as short a path as a recycle list.
+Both trace targets are missed for that reason; the footprint follows from
+the algorithm (1.00 to 1.05 times the trace's peak of live rounded bytes,
+1.28 on sql).  The figures above come from `trace_bench` with glibc's
+trimming turned off for the whole process (`mallopt(M_TRIM_THRESHOLD)` in
+its main, for kavPool and malloc alike): with trimming on, a pool released
+between two replays sometimes gave its whole peak back to the system and the
+next replay faulted every page in again, and which runs did depended on
+where the cases before had left their memory.  In the full run, with
+trimming on, kavPool / malloc was cxx 0.611, hash 0.691, json 2.238, sql
+0.635, xml 0.341 and kavPool / mimalloc cxx 0.740, hash 4.353, json 4.140,
+sql 0.851, xml 0.368; on json and hash the pool had paid for those page
+faults, and `GLIBC_TUNABLES=glibc.malloc.trim_threshold=4000000000` gave the
+same cases their usual times (hash 7.8 ms a replay instead of 30 to 48 ms).
+Ratios of one trace still move by 20 to 30 % between runs on this shared
+machine.  Where the pool's blocks lie in the heap decides which free blocks
+touch and merge, so `amem` can differ a little from run to run.
 """
 
 
@@ -554,18 +579,7 @@ def main():
     out.append(table("container_bench", "hash_add_remove", ["kavHash"], ["unordered_set"], "element") + "\n")
     out.append(table("container_bench", "hash_find", ["kavHash"], ["unordered_set"], "element") + "\n")
 
-<<<<<<< HEAD
-    out.append("## Strings (string_bench)\n")
-    out.append("Interning: time per word; a time ratio r means 1/r times the throughput of "
-               "unordered_set<string> find-or-insert. `austen`: the 243 551 words of bench/data/austen.txt "
-               "(8 910 distinct); `intern_distinct/N`: N distinct generated words, the curve of a table of "
-               "4191 chains filling up.\n")
-    out.append(table("string_bench", "intern_text", ["kavString"], ["unordered_set"], "word") + "\n")
-    out.append(table("string_bench", "intern_distinct", ["kavString"], ["unordered_set"], "word") + "\n")
-    out.append("Equality of 1000 pairs: `equal_same` equal words, `equal_length` different words of one length, "
-               "`equal_mixed` neighbouring words of the text.\n")
-    for g in ("equal_same", "equal_length", "equal_mixed"):
-        out.append(table("string_bench", g, ["kavString_elem", "kavString_isEqual"], ["std_string"], "pair") + "\n")
+    out.append(strings_section())
 
     out.append("## Heap traces (trace_bench)\n")
     out.append("The allocations and frees of real programs (bench/data/SOURCES.md), each replayed whole into a "
@@ -576,18 +590,6 @@ def main():
                "`peak live` the most bytes live at once in the trace, each size rounded up to 8.\n")
     out.append(traces() + "\n")
 
-    out.append("## Memory (memprobe)\n")
-    out.append("Each workload runs in a process of its own (`build/release/bench/memprobe WORKLOAD`) with the "
-               "global operator new and delete replaced by counting ones: heap calls and the peak of live heap "
-               "bytes (malloc_usable_size, so malloc's rounding is included) during the workload only. kavlib "
-               "takes all its memory that way (blocks of at least 8000 bytes and one record per block); "
-               "`kavPool amem` is the pool's own figure, without the block records. `intern-*`: the words of "
-               "the text; `distinct-*`: the 100 000 distinct words; `release-*`: 100 000 objects of 32 bytes "
-               "made and then released or deleted.\n")
-    out.append(memory() + "\n")
-=======
-    out.append(strings_section())
->>>>>>> intern
     notes = NOTES.split("\n\n", 2)
     out.append("\n\n".join(notes[:2]) + "\n")
     out.append(reference_line())

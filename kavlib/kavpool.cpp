@@ -43,6 +43,8 @@ void kavpool::misuse(bool ok, kavCheck check, const char* text)
 kavPool::kavPool()
     : _amem(0), _fmem(0), _rmem(0), _recycleList(), _blockList(nullptr), _freeList(nullptr), _next(nullptr),
       _num(0), _releaseFlag(true), _root(nullptr), _hint(nullptr), _hintBelow(0), _predKnown(false), _pred(nullptr),
+      _cut(nullptr), _cutPrev(nullptr), _cutHome(nullptr), _cutBelow(0), _rover(nullptr), _finger(nullptr),
+      _fingerPred(nullptr), _fingerPredKnown(false),
       _onHeap(_newPool == this)
 {
     _newPool = nullptr;
@@ -57,12 +59,14 @@ kavPool::~kavPool()
     Watch::destroyed(*this);
 }
 
-// After every change of the pool: the watchers, and the index audit.
+// After every change of the pool: the watchers, then the index audit (a
+// broken free-block list is reported as such before the index that follows
+// it is).
 void kavPool::changed(bool freeList) const
 {
+    Watch::changed(*this, freeList);
     if (kavpool::auditedPools && freeList)
         Index::audit(*this);
-    Watch::changed(*this, freeList);
 }
 
 // Takes the head off the recycle list of class c (not empty).
@@ -111,6 +115,7 @@ void kavPool::addblock(unsigned int size)
     _blockList = record;
     _amem += n;
     _fmem += n;
+    _cut = nullptr; // the new free block may lie below it
     changed(true);
 }
 
@@ -123,6 +128,13 @@ void kavPool::release()
     while (_blockList != nullptr) {
         BlockRecord* record = _blockList;
         _blockList = record->next;
+        // The chain is a walk through cold memory: fetch the record after
+        // the next one and the start of the next block (where the heap
+        // keeps what it reads on delete) while this block goes back.
+        if (BlockRecord* next = record->next) {
+            __builtin_prefetch(next->next);
+            __builtin_prefetch(ptr(addr(next->start) - 8));
+        }
         Watch::blockReturned(record->start, record->size);
         ::operator delete(record->start);
         delete record;
@@ -189,62 +201,86 @@ void* kavPool::allocSlow(unsigned int size)
 
 void* kavPool::takeFree(unsigned int r)
 {
-    // The lowest block with a free block of r bytes (every free block has 8
-    // or more, so a request of 0 bytes finds the lowest free block), then
-    // the first such free block in it.  A block's largest size may be out of
-    // date (too large); a walk that finds no fit corrects it, and the search
-    // starts again.
-    const unsigned int need = r == 0 ? 8 : r;
     BlockRecord* home;
     addr_t prev, cur;
     unsigned int size;
-    for (;;) {
-        home = Index::firstFit(*this, need);
-        if (home == nullptr)
-            return nullptr;
-        prev = 0;
-        cur = home->firstFree;
-        size = sizeOf(cur);
-        unsigned int largest = size;
-        while (size < r) {
-            prev = cur;
-            cur = nextOf(cur);
-            if (cur == 0 || cur >= home->end())
-                break;
+    unsigned int below; // no free block below cur is larger
+    const addr_t cut = addr(_cut);
+    if (cut != 0 && r > _cutBelow && (size = sizeOf(cut)) >= r) {
+        // Where the last cut left off, and nothing below it is large enough:
+        // the first fit without a search (r > _cutBelow rules out 0).
+        home = _cutHome;
+        prev = addr(_cutPrev);
+        cur = cut;
+        below = _cutBelow;
+    } else {
+        // The lowest block with a free block of r bytes (every free block
+        // has 8 or more, so a request of 0 bytes finds the lowest free
+        // block), then the first such free block in it.  A block's largest
+        // size may be out of date (too large); a walk that finds no fit
+        // corrects it, and the search starts again.
+        const unsigned int need = r == 0 ? 8 : r;
+        unsigned int skipped;
+        for (;;) {
+            home = Index::firstFit(*this, need);
+            if (home == nullptr)
+                return nullptr;
+            prev = 0;
+            cur = home->firstFree;
             size = sizeOf(cur);
-            largest = largest < size ? size : largest;
+            skipped = 0;
+            while (size < r) {
+                skipped = skipped < size ? size : skipped;
+                prev = cur;
+                cur = nextOf(cur);
+                if (cur == 0 || cur >= home->end())
+                    break;
+                size = sizeOf(cur);
+            }
+            if (size >= r && cur != 0 && cur < home->end())
+                break;
+            Index::shrank(*this, home, skipped);
         }
-        if (size >= r && cur != 0 && cur < home->end())
-            break;
-        Index::shrank(*this, home, largest);
+        if (prev == 0)
+            prev = Index::freeBelow(*this, home);
+        // firstFit() leaves home as the remembered block and bounds every
+        // free block below it.
+        below = _hintBelow < skipped ? skipped : _hintBelow;
     }
-    if (prev == 0)
-        prev = Index::freeBelow(*this, home);
-    if (kavpool::auditedPools)
-        kavpool::misuse(cur == Index::plainFit(*this, r), kavCheck::poolIndex, "index finds the first fit");
+    if (kavpool::auditedPools) {
+        const addr_t plain = Index::plainFit(*this, r);
+        if (cur != plain) {
+            // A free-block list broken by a stray write misleads the index
+            // too: the watchers report the list if they can tell.
+            Watch::changed(*this, true);
+            if (plain != 0)
+                Watch::misled(*this, plain, r);
+            kavpool::misuse(false, kavCheck::poolIndex, "index finds the first fit");
+        }
+    }
 
     const addr_t after = nextOf(cur);
     const addr_t rest = size > r ? cur + r : 0;
     if (rest != 0) // the remainder, however small, takes the block's place
         writeHeader(rest, after, size - r);
+    const addr_t next = rest != 0 ? rest : after;
     if (prev == 0)
-        _freeList = ptr(rest != 0 ? rest : after);
+        _freeList = ptr(next);
     else
-        setNext(prev, rest != 0 ? rest : after);
+        setNext(prev, next);
     _fmem -= r;
 
     // The index: the remainder may start in the next block when the free
     // block ran on into it.
-    if (home->firstFree == cur) {
-        const addr_t first = rest != 0 ? rest : after;
-        home->firstFree = first != 0 && first < home->end() ? first : 0;
-    }
+    const bool nextHome = next != 0 && next < home->end();
+    if (home->firstFree == cur)
+        home->firstFree = nextHome ? next : 0;
     if (rest != 0 && rest >= home->end()) {
-        BlockRecord* next = Index::owner(*this, rest);
-        next->firstFree = rest;
-        if (next->maxFree < size - r) {
-            next->maxFree = size - r;
-            Index::grew(*this, next);
+        BlockRecord* owner = Index::owner(*this, rest);
+        owner->firstFree = rest;
+        if (owner->maxFree < size - r) {
+            owner->maxFree = size - r;
+            Index::grew(*this, owner);
         }
     }
     Index::touched(*this, cur);
@@ -252,6 +288,18 @@ void* kavPool::takeFree(unsigned int r)
         Index::touched(*this, rest);
     if (home->firstFree == 0)
         Index::shrank(*this, home, 0);
+
+    // The next request starts where this one left off.
+    if (nextHome) {
+        _cut = ptr(next);
+        _cutPrev = ptr(prev);
+        _cutHome = home;
+        _cutBelow = below;
+    } else {
+        _cut = nullptr;
+    }
+    if (_rover == ptr(cur))
+        _rover = nullptr;
     changed(true);
     return ptr(cur);
 }
@@ -260,16 +308,38 @@ void kavPool::freeLarge(void* piece, unsigned int r)
 {
     _fmem += r;
 
-    // The neighbours: the last free block that starts below the piece, in
-    // its own block or else below that block, and the one after it.
+    // The neighbours: the last free block that starts below the piece, and
+    // the one after it.  Nothing is below when the list starts above the
+    // piece; the free block where the last large piece went is the left
+    // neighbour when the piece lies between it and its successor; otherwise
+    // the walk starts from the lowest free block of the piece's own block
+    // below the piece, or the index finds the last one below that block.
     const addr_t p = addr(piece);
     BlockRecord* home = Index::owner(*this, p);
+    if (home != _finger) {
+        _finger = home;
+        _fingerPredKnown = false;
+    }
+    const addr_t head = addr(_freeList);
     addr_t left = 0;
-    for (addr_t f = home->firstFree; f != 0 && f < p; f = nextOf(f))
-        left = f;
-    if (left == 0)
-        left = Index::freeBelow(*this, home);
-    const addr_t right = left == 0 ? addr(_freeList) : nextOf(left);
+    if (head != 0 && head < p) {
+        const addr_t rover = addr(_rover);
+        addr_t from = 0;
+        if (rover != 0 && rover < p && rover >= home->begin())
+            from = rover;
+        else if (home->firstFree != 0 && home->firstFree < p)
+            from = home->firstFree;
+        else if (rover != 0 && rover < p && (nextOf(rover) == 0 || nextOf(rover) > p))
+            left = rover;
+        if (from != 0) {
+            left = from;
+            for (addr_t f = nextOf(from); f != 0 && f < p; f = nextOf(f))
+                left = f;
+        } else if (left == 0) {
+            left = Index::freeBelow(*this, home);
+        }
+    }
+    const addr_t right = left == 0 ? head : nextOf(left);
 
     writeHeader(p, right, r);
     addr_t merged = p;
@@ -289,14 +359,14 @@ void kavPool::freeLarge(void* piece, unsigned int r)
 
     // The index: the merged block belongs where it starts; a right neighbour
     // it absorbed may have been the first free block of the next block.
-    BlockRecord* mergedHome = merged == p ? home : Index::owner(*this, merged);
+    BlockRecord* mergedHome = merged >= home->begin() ? home : Index::owner(*this, merged);
     if (merged == p) {
         if (home->firstFree == 0 || home->firstFree > p)
             home->firstFree = p;
         Index::touched(*this, p);
     }
     if (rightSize != 0) {
-        BlockRecord* rightHome = Index::owner(*this, right);
+        BlockRecord* rightHome = right < home->end() ? home : Index::owner(*this, right);
         if (rightHome != mergedHome) {
             const addr_t after = nextOf(merged);
             rightHome->firstFree = after != 0 && after < rightHome->end() ? after : 0;
@@ -310,8 +380,24 @@ void kavPool::freeLarge(void* piece, unsigned int r)
         mergedHome->maxFree = mergedSize;
         Index::grew(*this, mergedHome);
     }
+
+    // The fingers: a free block below the cut raises its bound, and may be
+    // its new predecessor; the cut itself may have been absorbed.
+    const addr_t cut = addr(_cut);
+    if (cut != 0 && p < cut) {
+        if (rightSize != 0 && right == cut) {
+            _cut = nullptr;
+        } else {
+            if (_cutBelow < mergedSize)
+                _cutBelow = mergedSize;
+            if (nextOf(merged) == cut)
+                _cutPrev = ptr(merged);
+        }
+    }
+    _rover = ptr(merged);
     changed(true);
 }
+
 // ---- statistics ------------------------------------------------------------------
 
 unsigned int kavPool::ablocks() const

@@ -276,6 +276,14 @@ private:
     unsigned int _hintBelow;            ///< no free block below _hint is larger
     bool _predKnown;                    ///< _pred is up to date
     void* _pred;                        ///< the last free block below _hint, if known
+    void* _cut;                         ///< free block where the last cut left off, null if unknown
+    void* _cutPrev;                     ///< the free block before _cut, null when _cut heads the list
+    BlockRecord* _cutHome;              ///< the block in which _cut starts
+    unsigned int _cutBelow;             ///< no free block below _cut is larger
+    void* _rover;                       ///< a free block: where the last large piece went, or null
+    BlockRecord* _finger;               ///< the block of the last large piece given back, or null
+    void* _fingerPred;                  ///< the last free block below _finger, if known
+    bool _fingerPredKnown;              ///< _fingerPred is up to date
     bool _onHeap;                       ///< made by operator new: releaseAll() deletes it
     kavPoolAttachment* _attached = nullptr; ///< memory beside the pool, newest first
 

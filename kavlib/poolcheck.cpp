@@ -125,6 +125,16 @@ void kavPool::CheckedWatch::takeBack(kavPool& pool, void* piece, unsigned int r)
         table.erase(it);
 }
 
+// r bytes at `piece` (not a piece itself) reach into no piece of the table.
+void kavPool::CheckedWatch::clearOfPieces(const kavPool& pool, addr_t piece, unsigned int r)
+{
+    const PieceTable& table = pieceTables().at(&pool).table;
+    const auto it = table.lower_bound(piece);
+    const bool clearAbove = it == table.end() || it->first >= piece + r;
+    const bool clearBelow = it == table.begin() || std::prev(it)->first + std::prev(it)->second.size <= piece;
+    misuse(clearAbove && clearBelow, kavCheck::poolNoOverlap);
+}
+
 // The free-block list: its order, and its sizes against fmem.  (amem = fmem +
 // rmem + umem holds by construction: umem is derived from the other three.)
 void kavPool::CheckedWatch::changed(const kavPool& pool)

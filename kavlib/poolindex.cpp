@@ -66,6 +66,14 @@ void kavPool::Index::clear(kavPool& pool)
     pool._hintBelow = 0;
     pool._predKnown = false;
     pool._pred = nullptr;
+    pool._cut = nullptr;
+    pool._cutPrev = nullptr;
+    pool._cutHome = nullptr;
+    pool._cutBelow = 0;
+    pool._rover = nullptr;
+    pool._finger = nullptr;
+    pool._fingerPred = nullptr;
+    pool._fingerPredKnown = false;
 }
 
 namespace {
@@ -127,32 +135,43 @@ void kavPool::Index::insert(kavPool& pool, Record* record)
     touched(pool, record->begin());
 }
 
-Record* kavPool::Index::owner(kavPool& pool, addr_t a)
+namespace {
+
+bool holds(const Record* r, addr_t a) { return r->begin() <= a && a < r->end(); }
+
+// The next record in address order, or null.
+Record* successor(Record* r)
 {
-    Record* h = pool._hint;
-    if (h != nullptr && h->begin() <= a && a < h->end())
-        return h;
-    Record* best = nullptr;
-    for (Record* n = pool._root; n != nullptr;) {
-        if (n->begin() <= a) {
-            best = n;
-            n = n->right;
-        } else {
-            n = n->left;
-        }
+    if (r->right != nullptr) {
+        r = r->right;
+        while (r->left != nullptr)
+            r = r->left;
+        return r;
     }
-    return best;
+    while (r->parent != nullptr && r->parent->right == r)
+        r = r->parent;
+    return r->parent;
 }
 
-Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
+// The previous record in address order, or null.
+Record* predecessor(Record* r)
 {
-    Record* h = pool._hint;
-    if (h != nullptr && need > pool._hintBelow && h->maxFree >= need)
-        return h;
-    Record* n = pool._root;
-    if (n == nullptr || n->subMax < need)
-        return nullptr;
-    unsigned int below = 0; // the largest free block below n's subtree, and in it below n
+    if (r->left != nullptr) {
+        r = r->left;
+        while (r->right != nullptr)
+            r = r->right;
+        return r;
+    }
+    while (r->parent != nullptr && r->parent->left == r)
+        r = r->parent;
+    return r->parent;
+}
+
+// The lowest record in n's subtree (whose subMax is at least `need`) that
+// holds a free block of `need` bytes; `below` takes in the largest free
+// block of every record passed over.
+Record* descend(Record* n, unsigned int need, unsigned int& below)
+{
     for (;;) {
         if (n->left != nullptr && n->left->subMax >= need) {
             n = n->left;
@@ -160,10 +179,90 @@ Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
         }
         below = larger(below, subMaxOf(n->left));
         if (n->maxFree >= need)
-            break;
+            return n;
         below = larger(below, n->maxFree);
         n = n->right;
     }
+}
+
+// The lowest record above `h` that holds a free block of `need` bytes, or
+// null; `between` takes in the largest free block of every record passed
+// over.  It climbs from h only as far as the subtree that holds the answer.
+Record* fitAbove(Record* h, unsigned int need, unsigned int& between)
+{
+    if (subMaxOf(h->right) >= need)
+        return descend(h->right, need, between);
+    between = larger(between, subMaxOf(h->right));
+    for (Record* n = h; n->parent != nullptr; n = n->parent) {
+        Record* p = n->parent;
+        if (p->left != n)
+            continue; // p and its left subtree lie below h
+        if (p->maxFree >= need)
+            return p;
+        between = larger(between, p->maxFree);
+        if (subMaxOf(p->right) >= need)
+            return descend(p->right, need, between);
+        between = larger(between, subMaxOf(p->right));
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
+{
+    // Pieces often come back next to the last one: in its block or in the
+    // block on either side.
+    if (Record* f = pool._finger) {
+        if (holds(f, a))
+            return f;
+        Record* g = a < f->begin() ? predecessor(f) : successor(f);
+        if (g != nullptr && holds(g, a))
+            return g;
+    }
+    Record* best = nullptr;
+    for (Record* n = pool._root; n != nullptr;) {
+        if (a < n->begin()) {
+            n = n->left;
+        } else {
+            best = n;
+            if (a < n->end())
+                break;
+            n = n->right;
+        }
+    }
+    return best;
+}
+
+Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
+{
+    Record* n = pool._root;
+    if (n == nullptr || n->subMax < need)
+        return nullptr;
+    Record* h = pool._hint;
+    if (h != nullptr && need > pool._hintBelow) {
+        // Nothing below h is large enough: the answer is h or above it.
+        if (h->maxFree >= need)
+            return h;
+        unsigned int between = 0; // the largest free block from h up to the answer
+        Record* fit = fitAbove(h, need, between);
+        if (fit == nullptr)
+            return nullptr; // not reached while the bound holds
+        // The last free block below the answer is known without a search
+        // when every block between the two has none.
+        if (between != 0 || (h->maxFree == 0 && !pool._predKnown)) {
+            pool._predKnown = false;
+        } else {
+            if (h->maxFree != 0)
+                pool._pred = ptr(lastFreeOf(h));
+            pool._predKnown = true;
+        }
+        pool._hintBelow = larger(pool._hintBelow, larger(h->maxFree, between));
+        pool._hint = fit;
+        return fit;
+    }
+    unsigned int below = 0; // the largest free block below the answer
+    n = descend(n, need, below);
     if (n != h) {
         pool._hint = n;
         pool._predKnown = false;
@@ -172,28 +271,26 @@ Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
     return n;
 }
 
-addr_t kavPool::Index::freeBelow(kavPool& pool, Record* record)
+addr_t kavPool::Index::findBelow(kavPool& pool, Record* record)
 {
-    if (record == pool._hint && pool._predKnown)
-        return addr(pool._pred);
-    // The highest record below `record` that holds a free block: either a
-    // node where the search turns right, or the highest such record in the
-    // left subtree of one.
-    const addr_t key = record->begin();
-    Record* node = nullptr;
+    // The highest record below `record` that holds a free block: the
+    // highest such in its left subtree, or else, climbing, the first
+    // ancestor reached from its right that holds one itself or has one in
+    // its left subtree.  The nearest candidates come first, so the climb
+    // stops as soon as one is found.
     Record* subtree = nullptr;
-    for (Record* n = pool._root; n != nullptr;) {
-        if (n->begin() < key) {
-            if (n->maxFree != 0) {
-                node = n;
-                subtree = nullptr;
-            } else if (subMaxOf(n->left) != 0) {
-                node = nullptr;
-                subtree = n->left;
-            }
-            n = n->right;
-        } else {
-            n = n->left;
+    Record* node = nullptr;
+    if (subMaxOf(record->left) != 0) {
+        subtree = record->left;
+    } else {
+        for (Record* x = record; x->parent != nullptr && subtree == nullptr && node == nullptr; x = x->parent) {
+            Record* p = x->parent;
+            if (p->right != x)
+                continue;
+            if (p->maxFree != 0)
+                node = p;
+            else if (subMaxOf(p->left) != 0)
+                subtree = p->left;
         }
     }
     while (subtree != nullptr) {
@@ -211,13 +308,19 @@ addr_t kavPool::Index::freeBelow(kavPool& pool, Record* record)
         pool._pred = ptr(below);
         pool._predKnown = true;
     }
+    if (record == pool._finger) {
+        pool._fingerPred = ptr(below);
+        pool._fingerPredKnown = true;
+    }
     return below;
 }
 
 void kavPool::Index::grew(kavPool& pool, Record* record)
 {
-    for (Record* n = record; n != nullptr && pull(n);)
-        n = n->parent;
+    // A subtree's largest can only grow to the new value: no child to read.
+    const unsigned int m = record->maxFree;
+    for (Record* n = record; n != nullptr && n->subMax < m; n = n->parent)
+        n->subMax = m;
     if (pool._hint != nullptr && record->begin() < pool._hint->begin() && record->maxFree > pool._hintBelow)
         pool._hintBelow = record->maxFree;
 }
@@ -227,12 +330,6 @@ void kavPool::Index::shrank(kavPool&, Record* record, unsigned int largest)
     record->maxFree = largest;
     for (Record* n = record; n != nullptr && pull(n);)
         n = n->parent;
-}
-
-void kavPool::Index::touched(kavPool& pool, addr_t a)
-{
-    if (pool._hint != nullptr && a < pool._hint->begin())
-        pool._predKnown = false;
 }
 
 addr_t kavPool::Index::plainFit(const kavPool& pool, unsigned int r)
@@ -287,5 +384,33 @@ void kavPool::Index::audit(const kavPool& pool)
         audited(!pool._predKnown || addr(pool._pred) == last, "index free block below the last fit");
         for (const Record* b = pool._blockList; b != nullptr; b = b->next)
             audited(b->begin() >= h->begin() || b->maxFree <= pool._hintBelow, "index bound below the last fit");
+    }
+
+    // The fingers into the list: each a free block of the list, the cut
+    // with its predecessor, its block and a bound on every free block below.
+    const addr_t cut = addr(pool._cut);
+    const addr_t rover = addr(pool._rover);
+    bool cutSeen = cut == 0, roverSeen = rover == 0;
+    addr_t prev = 0;
+    for (addr_t f = addr(pool._freeList); f != 0; prev = f, f = nextOf(f)) {
+        if (f == cut) {
+            cutSeen = true;
+            audited(addr(pool._cutPrev) == prev, "index free block before the cut");
+            audited(pool._cutHome->begin() <= cut && cut < pool._cutHome->end(), "index block of the cut");
+        }
+        if (!cutSeen)
+            audited(sizeOf(f) <= pool._cutBelow, "index bound below the cut");
+        roverSeen = roverSeen || f == rover;
+    }
+    audited(cutSeen && roverSeen, "index fingers on free blocks");
+    bool fingerSeen = pool._finger == nullptr;
+    for (const Record* b = pool._blockList; b != nullptr; b = b->next)
+        fingerSeen = fingerSeen || b == pool._finger;
+    audited(fingerSeen, "index finger on a block");
+    if (pool._finger != nullptr && pool._fingerPredKnown) {
+        addr_t last = 0;
+        for (addr_t f = addr(pool._freeList); f != 0 && f < pool._finger->begin(); f = nextOf(f))
+            last = f;
+        audited(addr(pool._fingerPred) == last, "index free block below the finger");
     }
 }

@@ -18,7 +18,16 @@
 //    that block's free blocks.
 //  * The answer of the last search (a block, and a bound on every free block
 //    below it) serves the common growth pattern at once: requests met from
-//    the newest block while every lower block is too full.
+//    the newest block while every lower block is too full.  When that block
+//    is full, the next search starts from it and climbs the tree only as far
+//    as the next block that can serve, usually the next one up.
+//  * Two fingers into the free-block list serve the calls that follow one
+//    another in address order (the pool keeps them, the index audits them):
+//    the free block where the last cut left off, with its list predecessor
+//    and a bound on every free block below it, serves the next request
+//    without a search when it is large enough; the free block where the last
+//    large piece went, and that piece's block, serve a piece coming back
+//    next to the last one without a descent.
 //
 // The index lives in the block records: it makes no heap call of its own.
 #ifndef KAVLIB_INTERNAL_POOLINDEX_H
@@ -34,20 +43,45 @@ struct kavPool::Index {
     /// Enters a new block record whose whole block is one free block.
     static void insert(kavPool& pool, BlockRecord* record);
     /// The record of the block that holds address `a`.
-    static BlockRecord* owner(kavPool& pool, addr_t a);
+    static BlockRecord* owner(kavPool& pool, addr_t a)
+    {
+        BlockRecord* h = pool._hint;
+        if (h != nullptr && h->begin() <= a && a < h->end())
+            return h;
+        return ownerNear(pool, a);
+    }
+    /// owner() where the remembered block does not hold `a`: the finger's
+    /// block or its neighbours, else a descent.
+    static BlockRecord* ownerNear(kavPool& pool, addr_t a);
     /// The lowest block holding a free block of at least `need` (> 0) bytes.
     static BlockRecord* firstFit(kavPool& pool, unsigned int need);
     /// The free block just below `record`'s block (the last one that starts
-    /// below it), 0 when there is none.
-    static addr_t freeBelow(kavPool& pool, BlockRecord* record);
-    /// The record's maxFree has changed: bring the tree up to date.
+    /// below it), 0 when there is none.  Remembered for the last fit's block
+    /// and for the finger's.
+    static addr_t freeBelow(kavPool& pool, BlockRecord* record)
+    {
+        if (record == pool._hint && pool._predKnown)
+            return kavpool::addr(pool._pred);
+        if (record == pool._finger && pool._fingerPredKnown)
+            return kavpool::addr(pool._fingerPred);
+        return findBelow(pool, record);
+    }
+    /// freeBelow() when it is not remembered: a climb from the record.
+    static addr_t findBelow(kavPool& pool, BlockRecord* record);
+    /// The record's maxFree has grown: bring the tree up to date.
     static void grew(kavPool& pool, BlockRecord* record);
     /// The record's largest free block is known to be `largest` (0: it has
     /// none left): bring the tree up to date.
     static void shrank(kavPool& pool, BlockRecord* record, unsigned int largest);
     /// A free block was made or taken away at `a` (the last one below the
     /// remembered block may have changed).
-    static void touched(kavPool& pool, addr_t a);
+    static void touched(kavPool& pool, addr_t a)
+    {
+        if (pool._hint != nullptr && a < pool._hint->begin())
+            pool._predKnown = false;
+        if (pool._finger != nullptr && a < pool._finger->begin())
+            pool._fingerPredKnown = false;
+    }
     /// The first fit for r bytes by a plain walk of the list (audits).
     static addr_t plainFit(const kavPool& pool, unsigned int r);
     /// Checks every record, the tree and the remembered search against the

@@ -70,6 +70,7 @@ struct kavPool::CheckedWatch {
     static void handOut(kavPool& pool, void* piece, unsigned int r);
     static void takeBack(kavPool& pool, void* piece, unsigned int r);
     static void changed(const kavPool& pool);
+    static void clearOfPieces(const kavPool& pool, std::uintptr_t piece, unsigned int r);
     static bool inFreeBlock(const kavPool& pool, std::uintptr_t p);
     static bool blockStart(const kavPool& pool, std::uintptr_t p);
 };
@@ -209,6 +210,15 @@ struct kavPool::Watch {
         if constexpr (checked)
             if (freeList)
                 CheckedWatch::changed(pool);
+    }
+    // The index and a plain walk of the free-block list disagree on the
+    // first fit of r bytes: a stray write into free memory breaks the list
+    // that way, and the walk's answer then reaches into a piece in use.
+    static void misled([[maybe_unused]] const kavPool& pool, [[maybe_unused]] std::uintptr_t plain,
+                       [[maybe_unused]] unsigned int r)
+    {
+        if constexpr (checked)
+            CheckedWatch::clearOfPieces(pool, plain, r);
     }
     // Just before an assertion report of the pool.
     static void reporting()
