@@ -3,7 +3,7 @@
 
 #include <kavlib/services.h>
 #include <kavlib/namedobject.h>
-#include <kavlib/strindex.h>
+#include <kavlib/internal/strindex.h>
 
 #include <cstdint>
 #include <cstring>

@@ -20,7 +20,7 @@
 // and kavString::find answer the element (or string) a text already has, and
 // null (or nothing) for a text never interned, changing no table and no pool.
 //
-// Behind the chains, a table keeps a lookup index (strindex.h) so that
+// Behind the chains, a table keeps a lookup index (internal/strindex.h) so that
 // interning and looking up take expected constant time however many texts it
 // holds; the chains, the counts, the dumps and the pool's statistics are
 // those of the chain walk.

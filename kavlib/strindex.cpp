@@ -1,5 +1,5 @@
 // kavlib: the lookup index of a string table (pages, growth, removal).
-#include <kavlib/strindex.h>
+#include <kavlib/internal/strindex.h>
 
 #include <kavlib/kavstr.h>
 

@@ -2,7 +2,7 @@
 // interning them.
 #include "testutil.h"
 
-#include <kavlib/strindex.h>
+#include <kavlib/internal/strindex.h>
 
 #include <array>
 #include <random>
