@@ -70,7 +70,13 @@ inline int addressOrder(const void* a, const void* b) { return std::less<const v
 // The assertion report of the library, as a death-test pattern.
 inline std::string assertionReport(const char* expr, const char* file, int line)
 {
-    return std::string("Assertion failed: ") + expr + ", file " + file + ", line " + std::to_string(line);
+    // The report ends the line right after the number (Windows may write \r\n).
+#ifdef _WIN32
+    const char* end = "";
+#else
+    const char* end = "\n";
+#endif
+    return std::string("Assertion failed: ") + expr + ", file " + file + ", line " + std::to_string(line) + end;
 }
 
 // A container element with a chosen key: equal to and ordered like other
