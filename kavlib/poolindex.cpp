@@ -139,33 +139,24 @@ namespace {
 
 bool holds(const Record* r, addr_t a) { return r->begin() <= a && a < r->end(); }
 
-// The next record in address order, or null.
-Record* successor(Record* r)
+// The next record in address order (Near = right, Far = left) or the previous
+// one (Near = left, Far = right); null at the end.
+template <Record* Record::*Near, Record* Record::*Far>
+Record* neighbour(Record* r)
 {
-    if (r->right != nullptr) {
-        r = r->right;
-        while (r->left != nullptr)
-            r = r->left;
+    if (r->*Near != nullptr) {
+        r = r->*Near;
+        while (r->*Far != nullptr)
+            r = r->*Far;
         return r;
     }
-    while (r->parent != nullptr && r->parent->right == r)
+    while (r->parent != nullptr && r->parent->*Near == r)
         r = r->parent;
     return r->parent;
 }
 
-// The previous record in address order, or null.
-Record* predecessor(Record* r)
-{
-    if (r->left != nullptr) {
-        r = r->left;
-        while (r->right != nullptr)
-            r = r->right;
-        return r;
-    }
-    while (r->parent != nullptr && r->parent->left == r)
-        r = r->parent;
-    return r->parent;
-}
+Record* successor(Record* r) { return neighbour<&Record::right, &Record::left>(r); }
+Record* predecessor(Record* r) { return neighbour<&Record::left, &Record::right>(r); }
 
 // The lowest record in n's subtree (whose subMax is at least `need`) that
 // holds a free block of `need` bytes; `below` takes in the largest free
