@@ -221,8 +221,22 @@ inline bool kavObject::takePending(const void* where, Pending& entry)
 
 inline kavObject::kavObject() : _pool(nullptr), _useCount(0)
 {
+    // Field by field: each read meets the single write that made it, which
+    // the processor forwards at once (a whole-entry copy reads across two
+    // writes and waits for them to reach the cache).
+    if (_npending == 0)
+        return; // not made by operator new: unpooled
+    if (_pending[_npending - 1].where == this) {
+        const Pending& top = _pending[--_npending];
+        Pending& built = _built[_nbuilt++ % maxBuilt];
+        _pool = top.pool;
+        built.size = top.size;
+        built.pool = _pool;
+        built.where = this;
+        return;
+    }
     Pending entry;
-    if (takePending(this, entry)) {
+    if (takeOlderPending(this, entry)) {
         _pool = entry.pool;
         _built[_nbuilt++ % maxBuilt] = entry;
     }
@@ -230,7 +244,8 @@ inline kavObject::kavObject() : _pool(nullptr), _useCount(0)
 
 inline kavObject::~kavObject()
 {
-    _destroyed = Pending{this, _pool, 0};
+    _destroyed.where = this;
+    _destroyed.pool = _pool;
 }
 
 inline void* kavObject::operator new(std::size_t size, kavPool* pool)
@@ -245,7 +260,7 @@ inline void* kavObject::operator new(std::size_t size, kavPool* pool)
 inline void kavObject::operator delete(void* p, std::size_t size)
 {
     kavPool* pool = _destroyed.where == p ? _destroyed.pool : nullptr;
-    _destroyed = Pending{nullptr, nullptr, 0};
+    _destroyed.where = nullptr;
     if (pool != nullptr)
         pool->free(p, static_cast<unsigned int>(size));
     else
