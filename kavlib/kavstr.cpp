@@ -2,7 +2,6 @@
 #include <kavlib/kavstr.h>
 
 #include <kavlib/services.h>
-#include <kavlib/namedobject.h>
 #include <kavlib/internal/strindex.h>
 
 #include <cstdint>
@@ -521,17 +520,18 @@ unsigned int kavString::hash(int n) const
     return _elem->hash(n);
 }
 
-namespace {
+const kavStrElem* (*kavString::_nameOf)(const kavObject&) = nullptr;
 
-// The element of a named object's stored name string.
-const kavStrElem* nameElem(const kavObject& named)
-{
-    return static_cast<const kavString&>(static_cast<const kavNamedObj&>(named)).elem();
-}
+namespace {
 
 const kavString& asString(const kavObject& o) { return static_cast<const kavString&>(o); }
 
 } // namespace
+
+const kavStrElem* kavString::nameElemOf(const kavObject& o)
+{
+    return _nameOf != nullptr ? _nameOf(o) : nullptr;
+}
 
 bool kavString::isEqual(const kavObject& o) const
 {
@@ -540,8 +540,8 @@ bool kavString::isEqual(const kavObject& o) const
     // A plain string answers the two class tests below with false and true.
     if (typeid(o) == typeid(kavString))
         return _elem == asString(o)._elem;
-    if (o.isA(kavNamedObjClass))
-        return _elem == nameElem(o);
+    if (const kavStrElem* name = nameElemOf(o))
+        return _elem == name;
     if (o.isA(kavStringClass))
         return _elem == asString(o)._elem;
     return false;
@@ -551,13 +551,12 @@ int kavString::objcmp(const kavObject& o) const
 {
     if (&o == this)
         return 0;
-    const kavStrElem* other;
-    if (o.isA(kavNamedObjClass))
-        other = nameElem(o);
-    else if (o.isA(kavStringClass))
+    const kavStrElem* other = nameElemOf(o);
+    if (other == nullptr) {
+        if (!o.isA(kavStringClass))
+            return addressOrder(*this, o);
         other = asString(o)._elem;
-    else
-        return addressOrder(*this, o);
+    }
     if (_elem == other)
         return 0;
     return std::strcmp(*_elem, *other);

@@ -246,6 +246,13 @@ public:
     const char* className() const override;
 
 private:
+    friend class kavNamedObj;
+    /// The element of `o`'s stored name when `o` is a named object, else
+    /// null.  Named objects are built on strings, a layer above them: their
+    /// constructor sets this, so it is null until the first one is made.
+    static const kavStrElem* (*_nameOf)(const kavObject& o);
+    static const kavStrElem* nameElemOf(const kavObject& o);
+
     kavStrElem* _elem; ///< the interned element, never owned
 };
 

@@ -7,13 +7,27 @@
 
 const char* const kavNamedObjClass = "kavNamedObj";
 
+namespace {
+
+// The element of the stored name when `o` is a named object: what strings
+// compare with a named object (kavString::_nameOf).
+const kavStrElem* nameOf(const kavObject& o)
+{
+    return o.isA(kavNamedObjClass) ? static_cast<const kavString&>(static_cast<const kavNamedObj&>(o)).elem()
+                                   : nullptr;
+}
+
+} // namespace
+
 kavNamedObj::kavNamedObj(const kavString& s) : _stamp(kavPool::releaseCount()), _name(nullptr)
 {
+    kavString::_nameOf = &nameOf;
     _name = new (getPool()) kavString(s);
 }
 
 kavNamedObj::kavNamedObj(const kavNamedObj& other) : kavObject(), _stamp(kavPool::releaseCount()), _name(nullptr)
 {
+    kavString::_nameOf = &nameOf;
     _name = new (getPool()) kavString(*other._name);
 }
 
