@@ -106,24 +106,6 @@ TEST_F(kavLibTest, ComparisonAndHash)
     EXPECT_EQ(hi.hash(4191), (reinterpret_cast<std::uintptr_t>(&hi) >> 3) % 4191);
 }
 
-// The object line: class, then @, P and RC under flags 1, 0 and 3.
-TEST_F(kavLibTest, ObjectLineShowsTheFlaggedFields)
-{
-    new kavPool;
-    kavObject* o = new (new kavPool) kavObject;
-    o->up();
-    std::ostringstream at;
-    at << "@[" << static_cast<const void*>(o) << "] ";
-    // The line of x under that one flag.
-    auto only = [](int flag, const kavObject& x) { kavLib::clrAll(); kavLib::set(flag); return dumpText(x, 0, 0); };
-    EXPECT_EQ(only(1, *o), "kavObject " + at.str());
-    EXPECT_EQ(only(0, *o), "kavObject P[2] ");
-    EXPECT_EQ(only(3, *o), "kavObject RC[1] ");
-    for (int flag : {0, 1, 2, 3, 4, 5, 6})
-        kavLib::set(flag);
-    EXPECT_EQ(maskPointers(dumpText(*o, 4, 1)), "    kavObject @[@PTR] P[2] RC[1] \n");
-}
-
 // Every class answers isA along its own chain of bases, by pointer, and for
 // no other class name; className() is the first of the chain.
 TEST_F(kavInitTest, ClassIdentityFollowsTheClassTree)
