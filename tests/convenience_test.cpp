@@ -73,8 +73,7 @@ private:
 TEST_F(kavInitTest, StandardIterationWalksInIterationOrder)
 {
     kavObject a, b, c;
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavList& list = *new (&pool) kavList;
     arrayBox& box = *new (&pool) arrayBox;
     kavSList slist;
@@ -109,8 +108,7 @@ TEST_F(kavInitTest, StandardIterationWalksInIterationOrder)
 // link.
 TEST_F(kavInitTest, RemoveIfTakesOutWhatThePredicatePicks)
 {
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavObject last; // outlives the containers that hold it
     kavList list;
     kavSList slist;

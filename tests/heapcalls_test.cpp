@@ -71,8 +71,7 @@ TEST_F(kavLibTest, SmallPiecesCostOneHeapCallPerBlock)
 {
     if (KAVLIB_CHECKED)
         GTEST_SKIP() << "the checked build's table of pieces takes heap memory of its own";
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     std::mt19937 random(2024);
     std::vector<std::pair<void*, unsigned int>> live(100000);
     unsigned long long bytes = 0;
@@ -104,8 +103,7 @@ TEST_F(kavInitTest, ObjectsContainersAndInterningRecycleTheirPieces)
 {
     if (KAVLIB_CHECKED)
         GTEST_SKIP() << "the checked build's table of pieces takes heap memory of its own";
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavList named;
     named.add(*new kavNamedObj(kavString("known")));
     auto round = [&] {
@@ -332,8 +330,7 @@ struct Touchy : kavTestElem {
 // Throwing user code changes nothing either: no link, no use count, no piece.
 TEST_F(kavLibTest, ThrowingUserCodeLeavesEverythingAsBefore)
 {
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavSList slist;
     auto* hash = new (&pool) kavHash<4191>;
     auto* a = new (&pool) Touchy(1);

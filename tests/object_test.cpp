@@ -164,8 +164,7 @@ TEST_F(kavLibTest, ThrowingConstructorGivesTheWholePieceBack)
         char pad[200] = {};
     };
     const auto fail = []() -> int { throw 2; };
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     for (int inner : {0, 3}) {
         EXPECT_THROW(new (&pool) Failing(inner), int);
         EXPECT_EQ(pool.umem(), 0u);

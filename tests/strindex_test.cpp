@@ -12,11 +12,6 @@
 
 namespace {
 
-// Reaches the protected static that forgets the temporary table.
-struct tableAccess : kavStringTbl {
-    using kavStringTbl::tempPool;
-};
-
 // An element class of its own: texts compare as for kavStrElem.
 struct otherElem : kavStrElem {
     using kavStrElem::kavStrElem;
@@ -175,8 +170,7 @@ TEST_F(kavInitTest, LookupsFindInternedTextsOnly)
 // keeps none and walks its chains.
 TEST_F(kavInitTest, IndexGoesWithItsTable)
 {
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavLib::tempInit(&pool);
     kavStringTbl* temp = kavStringTbl::establishTemp(nullptr);
     // Enough texts that the index outgrows the capacities whose home slots

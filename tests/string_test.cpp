@@ -4,16 +4,6 @@
 #include <climits>
 #include <cstring>
 
-namespace {
-
-// Reaches the protected statics that forget the tables.
-struct tableAccess : kavStringTbl {
-    using kavStringTbl::pool;
-    using kavStringTbl::tempPool;
-};
-
-} // namespace
-
 // The worked values, then high bytes (signed) and texts long enough to wrap
 // the 32-bit running value: h = h * 257 + byte from h = 1, modulo 2^32.
 TEST_F(kavInitTest, StringHashMatchesTheWorkedValues)
