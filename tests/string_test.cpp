@@ -47,25 +47,6 @@ TEST_F(kavInitTest, InterningKeepsOneElementPerTextInTheTablesPool)
     kavLib::tempReset();
 }
 
-// establish makes a table once and then ignores the pool it is given; the
-// protected pool() and tempPool() forget tables without freeing anything.
-TEST_F(kavLibTest, EstablishOnceAndForgetWithoutFreeing)
-{
-    kavPool other;
-    kavStringTbl* global = kavStringTbl::establish(nullptr);
-    EXPECT_EQ(kavStringTbl::establish(&other), global);
-    kavStringTbl* temp = kavStringTbl::establishTemp(&other);
-    EXPECT_EQ(kavStringTbl::establishTemp(nullptr), temp);
-    EXPECT_EQ(other.umem(), pooledSize(sizeof(kavStringTbl))); // the temporary table only
-    temp->addStrElem("scratch");
-    const unsigned int mainUsed = kavPool::mainPool()->umem(), otherUsed = other.umem();
-    tableAccess::tempPool();
-    EXPECT_TRUE(kavStringTbl::tempTable() == nullptr && kavStringTbl::table() == global);
-    tableAccess::pool();
-    EXPECT_EQ(kavStringTbl::table(), nullptr);
-    EXPECT_EQ(kavPool::mainPool()->umem() + other.umem(), mainUsed + otherUsed);
-}
-
 // Elements are equal by text and order by strcmp's own value; handles are
 // equal by element and order by text, so the same text in the temporary
 // table is equal in order only.  Against any other class: never equal,

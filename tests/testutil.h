@@ -67,9 +67,9 @@ struct kavKeptPool : kavPool {
     kavKeptPool() { setReleaseFlag(false); }
 };
 
-// Reaches the protected statics that forget the string tables.
+// Reaches the protected static that forgets the temporary table without
+// freeing it.
 struct tableAccess : kavStringTbl {
-    using kavStringTbl::pool;
     using kavStringTbl::tempPool;
 };
 
