@@ -1,6 +1,7 @@
-// The protocol every container shares: counted links in the element's pool,
-// deletion of pooled elements by their last holder, iterators from the
-// container's pool, equality decided by the stored element, and the dump.
+// The containers: the protocol they share (counted links in the element's
+// pool, deletion of pooled elements by their last holder, iterators from the
+// container's pool, equality decided by the stored element, the dump), then
+// each one's order, iterators, dumps and checks.
 #include "testutil.h"
 
 #include <string>
@@ -36,6 +37,7 @@ TYPED_TEST_SUITE(ContainerProtocol, Containers, ContainerNames);
 // iterators from the container's pool (the main pool for an unpooled one).  A
 // pooled element dies when it leaves its last container: by remove, by
 // removeAll, by the container's destructor.  An unpooled one is never counted.
+// find and remove ask the stored element, with the given object as argument.
 TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
 {
     kavPool *elems = new kavPool, *boxes = new kavPool;
@@ -55,8 +57,7 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
         EXPECT_EQ(b->useCount(), 3);
         EXPECT_TRUE(c->remove(*a));
         EXPECT_EQ(kavTestElem::deaths, 1);
-        EXPECT_TRUE(c->remove(*b));
-        EXPECT_TRUE(c->remove(local));
+        EXPECT_TRUE(c->remove(*b) && c->remove(local));
         EXPECT_EQ(c->count(), 2);
         EXPECT_EQ(c->find(*b), b);
         EXPECT_EQ(kavIterPtr(c)->getPool(), boxes);
@@ -72,24 +73,19 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
     delete c;
     EXPECT_EQ(elems->umem(), 0u);
     EXPECT_EQ(boxes->umem(), 0u);
-}
 
-// find and remove ask the stored element, with the given object as argument.
-TYPED_TEST(ContainerProtocol, TheStoredElementDecidesEquality)
-{
     Judge greedy(true), shy(false), key(false);
-    TypeParam c;
-    c.add(shy);
-    EXPECT_EQ(c.find(greedy), nullptr);
-    EXPECT_FALSE(c.remove(greedy));
-    c.add(greedy);
-    EXPECT_EQ(c.find(key), &greedy);
-    EXPECT_TRUE(c.remove(key));
-    EXPECT_EQ(walk(c), objs{&shy});
+    TypeParam judged;
+    judged.add(shy);
+    EXPECT_TRUE(judged.find(greedy) == nullptr && !judged.remove(greedy));
+    judged.add(greedy);
+    EXPECT_EQ(judged.find(key), &greedy);
+    EXPECT_TRUE(judged.remove(key));
+    EXPECT_EQ(walk(judged), objs{&shy});
 }
 
-// Every iterator's get and next when it is done, and prefix ++ off the last
-// element, stop the program with the library's report.
+// Every iterator's get and next when it is done stop the program with the
+// library's report.
 TEST_F(kavLibTest, IteratorChecksDeath)
 {
     expectIteratorChecks<kavList>("kavlist", 107, "_current", 101);
@@ -108,11 +104,8 @@ TEST_F(kavLibTest, IteratorOperatorsAndTheOwningHandle)
     addAll(*fifo, {&a, &b, &c});
     const unsigned int used = pool->umem();
     {
-        kavIterPtr h(fifo->newIterator()), none(static_cast<kavIterator*>(nullptr));
-        EXPECT_EQ(&h++, &a);
-        EXPECT_EQ(&++h, &c);
-        EXPECT_EQ(&h++, &c);
-        EXPECT_EQ(static_cast<int>(*h.operator->()), 0);
+        kavIterPtr h(fifo->newIterator());
+        EXPECT_TRUE(&h++ == &a && &++h == &c && &h++ == &c && !*h.operator->());
         h.reset();
         EXPECT_EQ(&h(), &a);
     }
@@ -151,4 +144,186 @@ TEST_F(kavLibTest, ContainerDumpTexts)
                                                 "          kavObject @[@PTR] P[-1] RC[0] \n"
                                                 "      kavObject @[@PTR] P[-1] RC[0] \n"
                                                 "      kavObject @[@PTR] P[-1] RC[0] \n");
+}
+
+// The list walks newest first; find and remove take the match nearest the
+// head.  Its iterator never sees elements added after it was made, not even
+// after reset.
+TEST_F(kavLibTest, ListKeepsNewestFirst)
+{
+    kavTestElem first(1), other(2), second(1), key(1);
+    kavList list;
+    kavListIter onEmpty(&list);
+    addAll(list, {&first, &other});
+    kavListIter it(&list);
+    addAll(list, {&second, &first});
+    EXPECT_EQ(walk(list), (objs{&first, &second, &other, &first}));
+    EXPECT_TRUE(list.remove(key));
+    EXPECT_EQ(walk(list), (objs{&second, &other, &first}));
+    EXPECT_EQ(list.find(key), &second);
+    EXPECT_EQ(rest(it), (objs{&other, &first}));
+    it.reset();
+    onEmpty.reset();
+    EXPECT_TRUE(&it.get() == &other && onEmpty.done());
+}
+
+namespace {
+// objcmp always answers `order`; isEqual answers `greedy` for every other object.
+struct Ranked : kavObject {
+    Ranked(int o, bool g) : order(o), greedy(g) {}
+    int objcmp(const kavObject&) const override { return order; }
+    bool isEqual(const kavObject& o) const override { return greedy || &o == this; }
+    int order;
+    bool greedy;
+};
+} // namespace
+
+// The sorted list: ascending whatever the order of addition; equals keep
+// their arrival order, and find and remove take the earliest.  The object
+// being added is asked, with the stored element as argument; find walks the
+// whole chain, not stopping where the order would.  A running walk sees an
+// addition that lands after the current element, and after reset all.
+TEST_F(kavLibTest, SortedListKeepsAscendingOrder)
+{
+    kavTestElem b1(2), a(1), b2(2), c(3), b3(2), key(2), e0(0), e4(4);
+    kavSList list;
+    addAll(list, {&b1, &a, &b2, &c});
+    kavSListIter it(&list);
+    EXPECT_EQ(&it++, &a);
+    addAll(list, {&b3, &e0, &e4});
+    EXPECT_EQ(rest(it), (objs{&b1, &b2, &b3, &c, &e4}));
+    it.reset(); // e0 landed before where the walk began
+    EXPECT_EQ(rest(it), (objs{&a, &b1, &b2, &b3, &c, &e4}));
+    EXPECT_EQ(list.find(key), &b1);
+    EXPECT_TRUE(list.remove(key));
+    EXPECT_EQ(walk(list), (objs{&e0, &a, &b2, &b3, &c, &e4}));
+
+    Ranked low1(-1, false), low2(-1, false), high1(1, false), high2(1, true), lowKey(-1, false);
+    kavSList ranked;
+    addAll(ranked, {&high1, &low1, &low2, &high2});
+    EXPECT_EQ(walk(ranked), (objs{&low2, &low1, &high1, &high2}));
+    EXPECT_EQ(ranked.find(lowKey), &high2);
+    EXPECT_TRUE(ranked.remove(lowKey));
+    EXPECT_EQ(walk(ranked), (objs{&low2, &low1, &high1}));
+}
+
+// The FIFO: removing at the head, the tail, the only element or all keeps
+// both ends right; of several matches, remove takes the earliest added.  A
+// walk sees elements added behind it, also after reset; an iterator made on
+// an empty FIFO stays done.
+TEST_F(kavLibTest, FifoKeepsArrivalOrder)
+{
+    kavTestElem a(1), b(2), c(3), d(4), a2(1);
+    kavFifo fifo;
+    kavFifoIter none(&fifo);
+    addAll(fifo, {&a, &b, &c});
+    EXPECT_TRUE(fifo.remove(c));
+    fifo.add(d);
+    EXPECT_TRUE(fifo.remove(a));
+    fifo.add(a2);
+    kavFifoIter it(&fifo);
+    EXPECT_EQ(&it++, &b);
+    addAll(fifo, {&a, &a2});
+    EXPECT_EQ(rest(it), (objs{&d, &a2, &a, &a2}));
+    it.reset();
+    EXPECT_EQ(&it.get(), &b);
+    EXPECT_EQ(fifo.find(a), &a2);
+    EXPECT_TRUE(fifo.remove(a));
+    EXPECT_EQ(walk(fifo), (objs{&b, &d, &a, &a2}));
+    for (kavObject* o : objs{&b, &d, &a, &a2})
+        EXPECT_TRUE(fifo.remove(*o));
+    fifo.add(c);
+    EXPECT_EQ(walk(fifo), objs{&c});
+    fifo.removeAll();
+    addAll(fifo, {&c, &d});
+    EXPECT_EQ(walk(fifo), (objs{&c, &d}));
+    none.reset();
+    EXPECT_TRUE(none.done());
+}
+
+using kavHash4191 = kavHash<4191>;
+
+// collisions counts the elements beyond the first of their chain; add joins
+// a chain at its head, remove leaves it from wherever the match is.  Chains
+// are walked from 0 up, for any size; find and remove look in the key's
+// chain only.
+TEST_F(kavLibTest, HashCountsCollisionsAndWalksChainsInOrder)
+{
+    kavTestElem a(7), b(7 + 4191), c(7 + 2 * 4191), other(8), last(4190), zero(0);
+    kavHash4191 hash;
+    addAll(hash, {&a, &last, &other, &b, &c, &zero});
+    EXPECT_EQ(hash.collisions(), 2u);
+    EXPECT_EQ(walk(hash), (objs{&zero, &c, &b, &a, &other, &last}));
+    EXPECT_TRUE(hash.remove(other) && hash.remove(a));
+    EXPECT_EQ(hash.collisions(), 1u);
+    EXPECT_EQ(hash.find(kavTestElem(7 + 4191)), &b);
+    struct Misplaced : kavTestElem { // equal, but in another chain
+        using kavTestElem::kavTestElem;
+        unsigned int hash(int) const override { return 6; }
+    } stray(7 + 4191);
+    EXPECT_TRUE(hash.find(stray) == nullptr && !hash.remove(stray));
+    hash.removeAll();
+    addAll(hash, {&a, &b, &a});
+    EXPECT_EQ(hash.collisions(), 2u);
+
+    kavTestElem e8(8), e4(4), e15(15);
+    kavHash<7> small;
+    addAll(small, {&e8, &e4, &e15});
+    EXPECT_EQ(walk(small), (objs{&e15, &e8, &e4}));
+}
+
+// reset scans the current contents; a running walk sees an addition only in
+// a later chain.  index() is the current chain, the size when done.
+TEST_F(kavLibTest, HashIteratorRescansOnReset)
+{
+    kavTestElem a(10), b(20), early(5), sameChain(20 + 4191), later(30);
+    kavHash4191 hash;
+    kavHashIter<4191> it(&hash);
+    EXPECT_EQ(it.index(), 4191u);
+    hash.add(a);
+    EXPECT_TRUE(it.done());
+    it.reset();
+    EXPECT_EQ(it.index(), 10u);
+    hash.add(b);
+    EXPECT_EQ(&it++, &a);
+    EXPECT_EQ(it.index(), 20u);
+    addAll(hash, {&early, &sameChain, &later});
+    EXPECT_EQ(rest(it), (objs{&b, &later}));
+    EXPECT_EQ(it.index(), 4191u);
+    it.reset();
+    EXPECT_EQ(rest(it), (objs{&early, &a, &sameChain, &b, &later}));
+}
+
+// Under flag 5 the hash line shows "CT[n] CL[c]" whatever flag 6 says;
+// without it, the plain container dump.
+TEST_F(kavLibTest, HashDumpTexts)
+{
+    kavTestElem a(1), b(1 + 4191), c(2);
+    kavHash4191 hash;
+    addAll(hash, {&a, &b, &c});
+    kavLib::set(6);
+    EXPECT_EQ(dumpText(hash, 2, 0), "  kavHash CT[3]\n      kavObject       kavObject       kavObject ");
+    kavLib::set(5);
+    EXPECT_EQ(dumpText(hash, 0, 1), "kavHash CT[3] CL[1]\n    kavObject \n    kavObject \n    kavObject \n");
+    kavLib::clr(6);
+    kavLib::set(3);
+    kavLib::set(1);
+    EXPECT_EQ(maskPointers(dumpText(hash, 1, 1)), " kavHash @[@PTR] RC[0] CT[3] CL[1]\n"
+                                                "     kavObject @[@PTR] RC[0] \n"
+                                                "     kavObject @[@PTR] RC[0] \n"
+                                                "     kavObject @[@PTR] RC[0] \n");
+}
+
+// A hash of the chain count or more would index past the chain array: add
+// and find stop with the library's report instead (remove looks the same way).
+TEST_F(kavLibTest, HashOutOfRangeIsReported)
+{
+    struct Wide : kavObject {
+        unsigned int hash(int n) const override { return static_cast<unsigned int>(n); } // no such chain
+    } wide;
+    auto* hash = new (nullptr) kavHash<7>;
+    const std::string report = assertionReport("hash < size", "kavhash", 401);
+    EXPECT_DEATH(hash->add(wide), report);
+    EXPECT_DEATH(hash->find(wide), report);
+    delete hash;
 }

@@ -22,10 +22,9 @@ TEST_F(kavLibTest, FlagsAndIndentation)
     kavLib::set(7);
     EXPECT_TRUE(kavLib::get(7) && !kavLib::get(6) && !kavLib::get(8));
     kavLib::clr(7);
-    EXPECT_FALSE(kavLib::get(7));
     kavLib::set(0);
     kavLib::set(199);
-    EXPECT_TRUE(kavLib::get(0) && kavLib::get(199));
+    EXPECT_TRUE(!kavLib::get(7) && kavLib::get(0) && kavLib::get(199));
     kavLib::clrAll();
     EXPECT_FALSE(kavLib::get(0) || kavLib::get(199));
 
@@ -33,7 +32,6 @@ TEST_F(kavLibTest, FlagsAndIndentation)
     EXPECT_STREQ(four, "    ");
     EXPECT_TRUE(kavLib::space(-3) == four && std::strcmp(four, "   ") == 0);
     EXPECT_STREQ(kavLib::space(0), "");
-    EXPECT_EQ(std::string(kavLib::space(127)), std::string(127, ' '));
     EXPECT_EQ(std::strlen(kavLib::space(200)), 127u); // never past the buffer
 }
 

@@ -24,8 +24,7 @@ TEST_F(kavLibTest, ContainersOutliveThePoolOfTheirLinks)
     kavList list;
     kavSList slist;
     kavFifo fifo;
-    kavPool own;
-    own.setReleaseFlag(false);
+    kavKeptPool own;
     auto* hashed = new (&own) kavHash<4191>;
     for (int i = 0; i < 3; ++i) {
         kavObject* o = new (nullptr) kavTestElem(i);
@@ -56,8 +55,7 @@ TEST_F(kavLibTest, ContainersOutliveThePoolOfTheirLinks)
 TEST_F(kavLibTest, MixedContainerKeepsItsHeapLinks)
 {
     kavObject first, last;
-    kavPool own;
-    own.setReleaseFlag(false);
+    kavKeptPool own;
     kavFifo fifo;
     kavObject* kept = new (&own) kavObject;
     fifo.add(first), fifo.add(*kept);

@@ -20,37 +20,53 @@ namespace {
 
 using namespace heapWatch;
 
-// alloc(size) of the model, with the block the pool made, if it needed one.
-addr_t modelAlloc(plainPool& model, unsigned int size)
-{
-    if (const unsigned int n = model.blockFor(size)) {
-        EXPECT_EQ(model.blocks + 1, blocksMade.size()) << "the pool made no block of " << n;
-        if (model.blocks + 1 != blocksMade.size())
-            return 0;
-        EXPECT_EQ(blocksMade.back().second, n);
-        model.addblock(blocksMade.back().first, n);
+// A pool and the model side by side: every address and the byte counters
+// after each call, everything (counts and the free-block list) now and then.
+struct Pair {
+    kavPool pool;
+    plainPool model;
+    unsigned long calls = 0;
+
+    Pair()
+    {
+        pool.setReleaseFlag(false);
+        blocksMade.clear();
     }
-    return model.alloc(size);
-}
-
-// Every count and the free-block list.
-void compareAll(const kavPool& pool, const plainPool& model)
-{
-    ASSERT_EQ(pool.ablocks(), model.blocks);
-    ASSERT_EQ(pool.fblocks(), model.freeBlocks.size());
-    ASSERT_EQ(pool.rblocks(), model.recycledCount());
-    ASSERT_EQ(freeLine(pool), model.freeLine());
-}
-
-// The byte counters.
-void compareBytes(const kavPool& pool, const plainPool& model)
-{
-    ASSERT_EQ(pool.amem(), model.amem);
-    ASSERT_EQ(pool.fmem(), model.fmem);
-    ASSERT_EQ(pool.rmem(), model.rmem);
-    ASSERT_EQ(pool.umem(), model.umem);
-    ASSERT_EQ(model.blocks, blocksMade.size());
-}
+    void alloc(unsigned int size, addr_t& got)
+    {
+        watching = true;
+        got = reinterpret_cast<addr_t>(pool.alloc(size));
+        watching = false;
+        if (const unsigned int n = model.blockFor(size)) {
+            ASSERT_EQ(model.blocks + 1, blocksMade.size()) << "the pool made no block of " << n;
+            ASSERT_EQ(blocksMade.back().second, n);
+            model.addblock(blocksMade.back().first, n);
+        }
+        ASSERT_EQ(got, model.alloc(size)) << "call " << calls << ": alloc(" << size << ")";
+        check();
+    }
+    void free(addr_t p, unsigned int size)
+    {
+        pool.free(reinterpret_cast<void*>(p), size);
+        model.free(p, size);
+        check();
+    }
+    void check(bool all = false)
+    {
+        ++calls;
+        ASSERT_EQ(pool.amem(), model.amem);
+        ASSERT_EQ(pool.fmem(), model.fmem);
+        ASSERT_EQ(pool.rmem(), model.rmem);
+        ASSERT_EQ(pool.umem(), model.umem);
+        ASSERT_EQ(model.blocks, blocksMade.size());
+        if (all || calls % 4096 == 0) {
+            ASSERT_EQ(pool.ablocks(), model.blocks);
+            ASSERT_EQ(pool.fblocks(), model.freeBlocks.size());
+            ASSERT_EQ(pool.rblocks(), model.recycledCount());
+            ASSERT_EQ(freeLine(pool), model.freeLine());
+        }
+    }
+};
 
 // Sizes 1 to 20 000: mostly small, some large, a few above a block.
 unsigned int randomSize(std::mt19937& rng)
@@ -65,28 +81,22 @@ unsigned int randomSize(std::mt19937& rng)
     return 8105 + rng() % 11896;
 }
 
-// `ops` random calls against the model; every address and the byte counters
-// after each call, everything (counts and the free-block list) now and then.
+// `ops` random calls against the model, pieces given back at random, newest
+// or oldest first, and now and then a release.
 void compare(unsigned int ops, bool placed, unsigned int seed)
 {
     std::mt19937 rng(seed);
-    kavPool pool;
-    pool.setReleaseFlag(false);
-    plainPool model;
+    Pair both;
     std::vector<std::pair<addr_t, unsigned int>> live;
     placing = placed;
     emptyArena();
-    blocksMade.clear();
-    unsigned int order = 0; // how pieces are given back: at random, newest or oldest first
-    unsigned int releases = 0;
-    for (unsigned int i = 0; i < ops; ++i) {
+    unsigned int order = 0, releases = 0;
+    for (unsigned int i = 0; i < ops && !::testing::Test::HasFatalFailure(); ++i) {
         const unsigned int k = rng() % 10000;
         if (k < 3 || (placed && arenaHigh - arenaLow > arenaSize / 2)) {
-            ASSERT_NO_FATAL_FAILURE(compareAll(pool, model));
-            watching = true;
-            pool.release();
-            watching = false;
-            model = plainPool();
+            both.check(true);
+            both.pool.release();
+            both.model = plainPool();
             blocksMade.clear();
             emptyArena();
             live.clear();
@@ -95,30 +105,18 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
             order = rng() % 3;
         } else if (k < 5200 || live.empty()) {
             const unsigned int size = rng() % 2000 == 0 ? 0 : randomSize(rng);
-            watching = true;
-            const addr_t got = reinterpret_cast<addr_t>(pool.alloc(size));
-            watching = false;
-            const addr_t expected = modelAlloc(model, size);
-            ASSERT_EQ(got, expected) << "call " << i << ": alloc(" << size << ")";
+            addr_t got = 0;
+            both.alloc(size, got);
             if (size != 0)
                 live.emplace_back(got, size);
         } else {
             const std::size_t at = order == 0 ? rng() % live.size() : order == 1 ? live.size() - 1 : 0;
-            const auto [p, size] = live[at];
+            both.free(live[at].first, live[at].second);
             live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
-            pool.free(reinterpret_cast<void*>(p), size);
-            model.free(p, size);
-        }
-        ASSERT_NO_FATAL_FAILURE(compareBytes(pool, model)) << "call " << i;
-        if (i % 4096 == 0) {
-            ASSERT_NO_FATAL_FAILURE(compareAll(pool, model)) << "call " << i;
         }
     }
-    ASSERT_NO_FATAL_FAILURE(compareAll(pool, model));
+    both.check(true);
     EXPECT_GT(releases, 2u);
-    watching = true;
-    pool.release();
-    watching = false;
     placing = false;
 }
 
@@ -144,8 +142,7 @@ TEST_F(kavLibTest, MatchesThePlainWalkWithPlacedBlocks)
     useArena(0);
 }
 
-// A real program's heap trace (a C++ front end), blocks from the heap: every
-// address and byte counter after each call, everything now and then.
+// A real program's heap trace (a C++ front end), blocks from the heap.
 TEST_F(kavLibTest, MatchesThePlainWalkOnAHeapTrace)
 {
 #ifndef KAVLIB_TRACE_DIR
@@ -154,28 +151,15 @@ TEST_F(kavLibTest, MatchesThePlainWalkOnAHeapTrace)
     HeapTrace trace;
     std::string error;
     ASSERT_TRUE(loadTrace(KAVLIB_TRACE_DIR "/cxx.trace.xz", trace, &error)) << error;
-    kavPool pool;
-    pool.setReleaseFlag(false);
-    plainPool model;
-    blocksMade.clear();
+    Pair both;
     std::vector<addr_t> at(trace.pieces);
-    for (std::size_t i = 0; i < trace.ops.size(); ++i) {
+    for (std::size_t i = 0; i < trace.ops.size() && !HasFatalFailure(); ++i) {
         const TraceOp& op = trace.ops[i];
-        if (op.isFree) {
-            pool.free(reinterpret_cast<void*>(at[op.piece]), op.size);
-            model.free(at[op.piece], op.size);
-        } else {
-            watching = true;
-            at[op.piece] = reinterpret_cast<addr_t>(pool.alloc(op.size));
-            watching = false;
-            ASSERT_EQ(at[op.piece], modelAlloc(model, op.size)) << "operation " << i << ": alloc(" << op.size << ")";
-        }
-        ASSERT_NO_FATAL_FAILURE(compareBytes(pool, model)) << "operation " << i;
-        if (i % 4096 == 0) {
-            ASSERT_NO_FATAL_FAILURE(compareAll(pool, model)) << "operation " << i;
-        }
+        if (op.isFree)
+            both.free(at[op.piece], op.size);
+        else
+            both.alloc(op.size, at[op.piece]);
     }
-    ASSERT_NO_FATAL_FAILURE(compareAll(pool, model));
-    pool.release();
+    both.check(true);
 #endif
 }

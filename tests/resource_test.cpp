@@ -14,8 +14,7 @@
 // it back: the pool ends as it began.
 TEST_F(kavLibTest, PmrContainersLiveInThePool)
 {
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavPoolResource resource(&pool);
     const unsigned int before = pool.umem();
     {
@@ -43,8 +42,7 @@ TEST_F(kavLibTest, PmrContainersLiveInThePool)
 // from a longer piece; the pieces do not overlap and all go back.
 TEST_F(kavLibTest, PmrResourceServesEveryAlignment)
 {
-    kavPool pool;
-    pool.setReleaseFlag(false);
+    kavKeptPool pool;
     kavPoolResource resource(&pool);
     const unsigned int before = pool.umem();
     struct piece {

@@ -61,6 +61,18 @@ inline std::string maskPointers(const std::string& text)
     return std::regex_replace(text, pointer, "@PTR");
 }
 
+// A pool that kavPool::releaseAll (kavLib::reset) skips: it lives until its
+// destructor, whatever the test resets in between.
+struct kavKeptPool : kavPool {
+    kavKeptPool() { setReleaseFlag(false); }
+};
+
+// Reaches the protected static that forgets the temporary table without
+// freeing it.
+struct tableAccess : kavStringTbl {
+    using kavStringTbl::tempPool;
+};
+
 // The bytes a pool hands out for a piece of `size` bytes.
 inline unsigned int pooledSize(std::size_t size) { return kavPool::roundSize(static_cast<unsigned int>(size)); }
 
@@ -136,19 +148,15 @@ inline objs rest(kavIterator& it)
     return out;
 }
 
-// The checks of a container's iterator: get and next when it is done, and
-// prefix ++ off the last element, stop the program with the library's report.
+// The checks of a container's iterator: get and next when it is done stop
+// the program with the library's report.
 template <class C>
 void expectIteratorChecks(const char* file, int getLine, const char* nextExpr, int nextLine)
 {
-    kavObject a;
     C c;
     kavIterPtr empty(c);
     EXPECT_DEATH(empty->get(), assertionReport("_current", file, getLine));
     EXPECT_DEATH(empty->next(), assertionReport(nextExpr, file, nextLine));
-    c.add(a);
-    kavIterPtr it(c);
-    EXPECT_DEATH(++it, assertionReport("_current", file, getLine));
 }
 
 #endif

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -175,34 +176,25 @@ private:
             return;
         check(&box(c).add(*e) == e, "add returns its object", _step);
         ++_live[e].holders;
+        auto& m = _m[c]; // in link order: newest first but for the sorted list and the FIFO
         if (c == 1)
-            _mslist.emplace(e->key, e);
-        else if (c == 0)
-            _mlist.push_front(e);
+            m.insert(std::upper_bound(m.begin(), m.end(), e, [](Elem* a, Elem* b) { return a->key < b->key; }), e);
+        else if (c == 2)
+            m.push_back(e);
         else
-            (c == 2 ? _mfifo : _mhash).push_back(e);
+            m.push_front(e);
         check(e->useCount() == (_live[e].pooled ? _live[e].holders + (_live[e].held ? 1 : 0) : 0), "use count after add", _step);
     }
+    // Every container finds and removes the first match in link order.
     void remove(unsigned int c)
     {
         Elem* e = any();
         if (e == nullptr)
             return;
-        bool present = false;
-        if (c == 0 || c == 2) {
-            auto& m = c == 0 ? _mlist : _mfifo;
-            auto it = std::find(m.begin(), m.end(), e);
-            if ((present = it != m.end()))
-                m.erase(it);
-        } else if (c == 1) {
-            auto it = _mslist.find(e->key);
-            if ((present = it != _mslist.end()))
-                _mslist.erase(it);
-        } else { // the newest addition: it stands first in its chain
-            auto it = std::find(_mhash.rbegin(), _mhash.rend(), e);
-            if ((present = it != _mhash.rend()))
-                _mhash.erase(std::next(it).base());
-        }
+        auto it = std::find(_m[c].begin(), _m[c].end(), e);
+        const bool present = it != _m[c].end();
+        if (present)
+            _m[c].erase(it);
         check(box(c).find(*e) == (present ? e : nullptr), "find", _step);
         check(box(c).remove(*e) == present, "remove", _step);
         if (present) {
@@ -210,15 +202,15 @@ private:
             forgetIfDead(e);
         }
     }
+    unsigned int chainOf(unsigned int c, const Elem* e) const { return c == 3 ? static_cast<unsigned int>(e->key) % chains : 0; }
+    // The iteration order: the hash container walks its chains from 0 up.
     std::vector<kavObject*> model(unsigned int c) const
     {
-        if (c != 1) {
-            const auto& seq = c == 0 ? _mlist : c == 2 ? _mfifo : _mhash;
-            return {seq.begin(), seq.end()};
-        }
-        std::vector<kavObject*> out;
-        for (const auto& kv : _mslist)
-            out.push_back(kv.second);
+        std::vector<kavObject*> out(_m[c].begin(), _m[c].end());
+        if (c == 3)
+            std::stable_sort(out.begin(), out.end(), [this](kavObject* a, kavObject* b) {
+                return chainOf(3, static_cast<Elem*>(a)) < chainOf(3, static_cast<Elem*>(b));
+            });
         return out;
     }
     void verify(unsigned int c)
@@ -226,24 +218,14 @@ private:
         std::vector<kavObject*> got;
         for (kavObject& o : box(c))
             got.push_back(&o);
-        std::vector<kavObject*> want = model(c);
-        if (c == 3) { // chains by key, newest first within one: compare as sets
-            std::sort(got.begin(), got.end());
-            std::sort(want.begin(), want.end());
-        }
-        check(got == want, "iteration order", _step);
-        check(box(c).count() == static_cast<int>(want.size()), "count", _step);
+        check(got == model(c), "iteration order", _step);
+        check(box(c).count() == static_cast<int>(_m[c].size()), "count", _step);
     }
     void removeAll(unsigned int c)
     {
-        std::vector<Elem*> held; // cast while they live: removeAll may delete them
-        for (kavObject* o : model(c))
-            held.push_back(static_cast<Elem*>(o));
+        std::vector<Elem*> held(_m[c].begin(), _m[c].end()); // removeAll may delete them
         box(c).removeAll();
-        if (c == 1)
-            _mslist.clear();
-        else
-            (c == 0 ? _mlist : c == 2 ? _mfifo : _mhash).clear();
+        _m[c].clear();
         for (Elem* e : held)
             --_live[e].holders;
         std::sort(held.begin(), held.end());
@@ -289,98 +271,58 @@ private:
             check(_scratch.amem() == 0, "temporary pool emptied", _step);
         }
     }
+    // A reset frees every link in a pool (a pooled element's): each chain
+    // (one per container, one per key class in the hash container) keeps its
+    // elements up to the first pooled one.  An unpooled element's heap link
+    // behind that would never be given back (the guide says so): such
+    // elements are taken out first, so that a run leaves no heap memory.
+    // Answers what the reset leaves in container c.
+    std::deque<Elem*> beforeReset(unsigned int c)
+    {
+        const auto walk = [&](const std::function<void(Elem*, bool)>& visit) {
+            std::set<unsigned int> cut;
+            for (Elem* e : std::deque<Elem*>(_m[c])) {
+                if (e->getPool() != nullptr)
+                    cut.insert(chainOf(c, e));
+                else
+                    visit(e, cut.count(chainOf(c, e)) != 0);
+            }
+        };
+        walk([&](Elem* e, bool stranded) {
+            for (; stranded && box(c).remove(*e); --_live[e].holders)
+                _m[c].erase(std::find(_m[c].begin(), _m[c].end(), e));
+        });
+        std::deque<Elem*> keep;
+        walk([&](Elem* e, bool behindCut) {
+            if (!behindCut)
+                keep.push_back(e);
+        });
+        return keep;
+    }
     // Everything goes; containers that still hold elements keep their links
     // up to the first that went with a pool.
     void resetCycle(bool emptyFirst)
     {
         if (emptyFirst)
             emptyAll();
-        else
-            takeOutStranded();
+        std::deque<Elem*> keep[4]; // read before the reset: the pooled objects go with it
+        for (unsigned int c = 0; c < 4; ++c)
+            keep[c] = beforeReset(c);
         for (auto it = _live.begin(); it != _live.end();)
             it = it->second.pooled ? _live.erase(it) : std::next(it);
-        const auto survivors = [this](std::vector<kavObject*> seq, bool cut) {
-            std::vector<kavObject*> out;
-            for (kavObject* o : seq) {
-                if (o->getPool() != nullptr || _live.count(static_cast<Elem*>(o)) == 0) {
-                    if (cut)
-                        break;
-                    continue;
-                }
-                out.push_back(o);
-            }
-            return out;
-        };
-        // Read pools before the reset: the objects are gone after it.
-        std::vector<kavObject*> keep[4];
-        for (unsigned int c = 0; c < 3; ++c)
-            keep[c] = survivors(model(c), true);
-        // The hash container cuts each chain (newest first) on its own.
-        std::map<unsigned int, bool> cut;
-        for (auto it = _mhash.rbegin(); it != _mhash.rend(); ++it) {
-            bool& chainCut = cut[static_cast<unsigned int>(static_cast<Elem*>(*it)->key) % chains];
-            chainCut = chainCut || _live.count(static_cast<Elem*>(*it)) == 0;
-            if (!chainCut)
-                keep[3].insert(keep[3].begin(), *it);
-        }
         kavLib::reInit(false);
         _pools[0] = new kavPool;
         _pools[1] = new kavPool;
         _texts.clear();
         _tempTexts.clear();
         check(kavPool::npools() == 5, "pools after a reset", _step);
-        _mlist.assign(keep[0].begin(), keep[0].end());
-        _mslist.clear();
-        for (kavObject* o : keep[1])
-            _mslist.emplace(static_cast<Elem*>(o)->key, static_cast<Elem*>(o));
-        _mfifo.assign(keep[2].begin(), keep[2].end());
-        _mhash.assign(keep[3].begin(), keep[3].end());
-        for (auto& kv : _live) {
+        for (auto& kv : _live)
             kv.second.holders = 0;
-            for (const auto& k : keep)
-                kv.second.holders += static_cast<int>(std::count(k.begin(), k.end(), kv.first));
-        }
-        for (unsigned int c = 0; c < 4; ++c)
-            verify(c);
-    }
-
-    // An unpooled element's link on the heap that stands after a link in a
-    // pool is left unreachable by a reset, and never given back (the guide
-    // says so).  Such elements are taken out of their containers first, so
-    // that a run leaves no heap memory behind.
-    void takeOutStranded()
-    {
         for (unsigned int c = 0; c < 4; ++c) {
-            std::vector<Elem*> stranded;
-            std::map<unsigned int, bool> cut; // per chain; one chain for the others
-            const std::vector<kavObject*> seq = model(c);
-            const auto visit = [&](kavObject* o) {
-                auto* e = static_cast<Elem*>(o);
-                bool& chainCut = cut[c == 3 ? static_cast<unsigned int>(e->key) % chains : 0u];
-                if (e->getPool() != nullptr)
-                    chainCut = true;
-                else if (chainCut)
-                    stranded.push_back(e);
-            };
-            if (c == 3) // chains newest first
-                std::for_each(seq.rbegin(), seq.rend(), visit);
-            else
-                std::for_each(seq.begin(), seq.end(), visit);
-            for (Elem* e : stranded)
-                while (box(c).remove(*e))
-                    --_live[e].holders;
-            const auto gone = [&](kavObject* o) {
-                return std::find(stranded.begin(), stranded.end(), o) != stranded.end();
-            };
-            if (c == 0)
-                _mlist.erase(std::remove_if(_mlist.begin(), _mlist.end(), gone), _mlist.end());
-            else if (c == 2)
-                _mfifo.erase(std::remove_if(_mfifo.begin(), _mfifo.end(), gone), _mfifo.end());
-            else if (c == 3)
-                _mhash.erase(std::remove_if(_mhash.begin(), _mhash.end(), gone), _mhash.end());
-            else
-                for (Elem* e : stranded)
-                    _mslist.erase(e->key);
+            _m[c] = keep[c];
+            for (Elem* e : keep[c])
+                ++_live[e].holders;
+            verify(c);
         }
     }
 
@@ -399,8 +341,7 @@ private:
     kavHash<chains>* _hash = (_hashPool.setReleaseFlag(false), _scratch.setReleaseFlag(false), new (&_hashPool) kavHash<chains>);
     std::deque<Elem> _unpooled;
     std::map<Elem*, Info> _live;
-    std::deque<kavObject*> _mlist, _mfifo, _mhash;
-    std::multimap<int, Elem*> _mslist;
+    std::deque<Elem*> _m[4]; // the containers' models, in link order
     std::map<std::string, const kavStrElem*> _texts, _tempTexts;
 };
 
