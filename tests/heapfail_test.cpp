@@ -254,4 +254,69 @@ TEST_F(kavLibTest, ThrowingUserCodeLeavesEverythingAsBefore)
     delete bad;
 }
 
+// Where the last Refuser was placed before its constructor threw.
+void* refusedAt = nullptr;
+
+// An object of about `pad` bytes more than the root, whose constructor throws.
+template <std::size_t pad>
+struct Refuser : kavObject {
+    Refuser()
+    {
+        refusedAt = this;
+        throw 4;
+    }
+    char bytes[pad];
+};
+
+// A constructor that throws inside new (pool) T leaves the pool exactly as
+// before, wherever its piece came from: the whole report (blocks, free
+// blocks, recycle lists), the heap's balance, and the piece that the next
+// equal request gets.
+TEST_F(kavLibTest, FailedConstructionLeavesThePoolExactlyAsBefore)
+{
+    kavPool pool;
+    pool.setReleaseFlag(false);
+    kavLib::set(kavFlagPool);
+    const auto report = [] {
+        std::ostringstream os;
+        kavPool::printAll(os);
+        return os.str();
+    };
+    // Fails one construction of `size` bytes; the next equal request gets
+    // the same piece, unless a block was added for it (size 0: the heap
+    // chooses where the next one lies).
+    const auto refuse = [&](auto make, unsigned int size) {
+        const std::string before = report();
+        const long long heap = live;
+        EXPECT_THROW(make(), int);
+        EXPECT_EQ(report(), before);
+        EXPECT_EQ(live, heap);
+        if (size != 0) {
+            EXPECT_EQ(pool.alloc(size), refusedAt);
+        }
+    };
+    const unsigned int small = sizeof(Refuser<176>), large = sizeof(Refuser<600>);
+    // The first piece of a pool without blocks: the block goes back.
+    refuse([&] { new (&pool) Refuser<176>; }, 0);
+    // Cut from the unused part of a block.
+    pool.alloc(100);
+    refuse([&] { new (&pool) Refuser<176>; }, small);
+    // Taken from a recycle list (the newer of two pieces).
+    void* older = pool.alloc(40);
+    void* newer = pool.alloc(40);
+    pool.free(older, 40);
+    pool.free(newer, 40);
+    refuse([&] { new (&pool) Refuser<16>; }, 40);
+    // Split from a larger free block below the unused part.
+    void* hole = pool.alloc(1000);
+    pool.alloc(1000); // keeps the hole apart from the unused part
+    pool.free(hole, 1000);
+    refuse([&] { new (&pool) Refuser<176>; }, small);
+    // A large piece, cut from the rest of that free block.
+    refuse([&] { new (&pool) Refuser<600>; }, large);
+    // A large piece that needs a block of its own.
+    refuse([&] { new (&pool) Refuser<20000>; }, 0);
+    EXPECT_EQ(pool.ablocks(), 1u);
+}
+
 } // namespace
