@@ -97,7 +97,11 @@ struct World {
             if (t != nullptr)
                 os << "table " << t->count() << " " << t->collisions() << "\n";
         os << "pools " << kavPool::npools() << " " << kavPool::apools() << " " << kavPool::upools() << "\n";
+        const bool detail = kavLib::get(kavFlagPool);
+        kavLib::set(kavFlagPool); // blocks, free blocks, recycle lists
         kavPool::printAll(os);
+        if (!detail)
+            kavLib::clr(kavFlagPool);
         return os.str();
     }
 };
