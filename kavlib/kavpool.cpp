@@ -197,7 +197,8 @@ void* kavPool::allocSlow(unsigned int size)
             return popRecycled(c);
         if (void* piece = takeFree(r)) {
             // One block added for this piece alone can go back with it.
-            _lastBlock = _lastCut != 0 && _blockList != newest && _blockList->next == newest && _blockList->start == piece;
+            if (_blockList != newest)
+                _lastBlock = _lastCut != 0 && _blockList->next == newest && _blockList->start == piece;
             return piece;
         }
         // The new block is the only free block large enough: the next pass
