@@ -299,18 +299,18 @@ TEST_F(kavLibTest, FailedConstructionLeavesThePoolExactlyAsBefore)
             EXPECT_EQ(pool.alloc(size), refusedAt);
         }
     };
-    const unsigned int small = sizeof(Refuser<176>), large = sizeof(Refuser<600>);
+    const unsigned int tiny = sizeof(Refuser<16>), small = sizeof(Refuser<176>), large = sizeof(Refuser<600>);
     // The first piece of a pool without blocks: the block goes back.
     refuse([&] { new (&pool) Refuser<176>; }, 0);
     // Cut from the unused part of a block.
     pool.alloc(100);
     refuse([&] { new (&pool) Refuser<176>; }, small);
     // Taken from a recycle list (the newer of two pieces).
-    void* older = pool.alloc(40);
-    void* newer = pool.alloc(40);
-    pool.free(older, 40);
-    pool.free(newer, 40);
-    refuse([&] { new (&pool) Refuser<16>; }, 40);
+    void* older = pool.alloc(tiny);
+    void* newer = pool.alloc(tiny);
+    pool.free(older, tiny);
+    pool.free(newer, tiny);
+    refuse([&] { new (&pool) Refuser<16>; }, tiny);
     // Split from a larger free block below the unused part.
     void* hole = pool.alloc(1000);
     pool.alloc(1000); // keeps the hole apart from the unused part
