@@ -76,6 +76,7 @@ void* kavPool::popRecycled(unsigned int c)
     void* piece = _recycleList[c];
     _recycleList[c] = kavpool::readLink(piece);
     _rmem -= c * 8;
+    _lastCut = 0; // free() gives it back exactly: onto this list
     changed(false);
     return piece;
 }
@@ -102,6 +103,7 @@ void kavPool::addblock(unsigned int size)
         throw;
     }
     Watch::blockAdded(block, n);
+    _lastCut = 0;
 
     // Link the new block in by address, without merging.
     Index::insert(*this, record);
@@ -143,6 +145,7 @@ void kavPool::release()
         head = nullptr;
     _rmem = _fmem = _amem = 0;
     _freeList = nullptr;
+    _lastCut = 0;
     Index::clear(*this);
 }
 
@@ -185,14 +188,19 @@ void* kavPool::allocSlow(unsigned int size)
     // Sizes above maxSize would round to 0 and reserve nothing.
     KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
+    BlockRecord* const newest = _blockList;
     for (;;) {
         if (_blockList == nullptr)
             establish(r);
         const unsigned int c = r >> 3;
         if (c < nclasses && _recycleList[c] != nullptr)
             return popRecycled(c);
-        if (void* piece = takeFree(r))
+        if (void* piece = takeFree(r)) {
+            // One block added for this piece alone can go back with it.
+            if (_blockList != newest)
+                _lastBlock = _lastCut != 0 && _blockList->next == newest && _blockList->start == piece;
             return piece;
+        }
         // The new block is the only free block large enough: the next pass
         // cuts the piece from its front.
         addblock(r);
@@ -300,13 +308,105 @@ void* kavPool::takeFree(unsigned int r)
     }
     if (_rover == ptr(cur))
         _rover = nullptr;
+
+    // What undoAlloc() needs to put the free block back.
+    _lastCut = r != 0 ? ~cur : 0;
+    _lastPrev = ptr(prev);
+    _lastSize = r;
+    _lastFrom = size;
+    _lastBlock = false;
     changed(true);
     return ptr(cur);
+}
+
+// ---- undoing the newest allocation ---------------------------------------------
+
+void kavPool::undoAlloc(void* ptr, unsigned int size)
+{
+    KAV_CHECK(ptr != nullptr, poolFreeNull);
+    KAV_CHECK(size != 0, poolFreeZero);
+    // A recycled piece needs nothing more than free(): it goes back on top
+    // of the list it came from.
+    if (addr(ptr) != ~_lastCut || roundSize(size) != _lastSize) {
+        free(ptr, size);
+        return;
+    }
+    Watch::undone(*this, ptr, _lastSize);
+    if (_lastBlock)
+        dropNewestBlock();
+    else
+        uncut();
+    _lastCut = 0;
+    changed(true);
+}
+
+// Puts the newest piece back into the free block it was cut from: the
+// header, the place in the list and the index's records as before the cut.
+void kavPool::uncut()
+{
+    const addr_t p = ~_lastCut;
+    const addr_t prev = addr(_lastPrev);
+    const unsigned int r = _lastSize, from = _lastFrom;
+    // In the free block's place: the remainder of the cut, or the free
+    // block after it when the cut took all of it.
+    const addr_t next = prev == 0 ? addr(_freeList) : nextOf(prev);
+    const addr_t after = from > r ? nextOf(next) : next;
+    writeHeader(p, after, from);
+    if (prev == 0)
+        _freeList = ptr(p);
+    else
+        setNext(prev, p);
+    _fmem += r;
+
+    // The index: a remainder that started in the next block was that
+    // block's first free block; the restored free block is its own block's
+    // first from p on, and may be its largest again.
+    BlockRecord* home = Index::owner(*this, p);
+    if (from > r && next >= home->end()) {
+        BlockRecord* owner = Index::owner(*this, next);
+        owner->firstFree = after != 0 && after < owner->end() ? after : 0;
+        if (owner->firstFree == 0)
+            Index::shrank(*this, owner, 0);
+    }
+    if (home->firstFree == 0 || home->firstFree > p)
+        home->firstFree = p;
+    if (home->maxFree < from) {
+        home->maxFree = from;
+        Index::grew(*this, home);
+    }
+    Index::touched(*this, p);
+    // The cut finger stood on what followed the piece; now on the piece,
+    // with the same predecessor and the same bound below.
+    if (_cut != nullptr)
+        _cut = ptr(p);
+}
+
+// Gives back the newest block, added for the newest piece and otherwise
+// free: its free block (the remainder of the cut, if any) leaves the list,
+// its record leaves the chain and the index, and both go back to the heap.
+void kavPool::dropNewestBlock()
+{
+    BlockRecord* record = _blockList;
+    const addr_t prev = addr(_lastPrev);
+    const addr_t next = prev == 0 ? addr(_freeList) : nextOf(prev);
+    const addr_t after = _lastFrom > _lastSize ? nextOf(next) : next;
+    if (prev == 0)
+        _freeList = ptr(after);
+    else
+        setNext(prev, after);
+    _fmem -= record->size - _lastSize;
+    _amem -= record->size;
+    _blockList = record->next;
+    Index::remove(*this, record);
+    Watch::blockReturned(record->start, record->size);
+    ::operator delete(record->start);
+    delete record;
 }
 
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
     _fmem += r;
+    _lastCut = 0;
 
     // The neighbours: the last free block that starts below the piece, and
     // the one after it.  Nothing is below when the list starts above the

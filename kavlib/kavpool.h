@@ -21,6 +21,7 @@
 #include <kavlib/kavassert.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <iosfwd>
 
@@ -89,6 +90,13 @@ public:
     void* alloc(unsigned int size);
     /// Takes back a piece of this pool; `size` must round like the request.
     void free(void* ptr, unsigned int size);
+    /// Takes back the piece of the newest allocation, which nobody has used:
+    /// the pool is then exactly as before that allocation (the piece un-cut
+    /// from the free block it came from, a block added for it given back).
+    /// When anything else was allocated from the pool since, or a large
+    /// piece was given back, it is free(ptr, size).  kavObject's pooled
+    /// operator new uses it when a constructor throws.
+    void undoAlloc(void* ptr, unsigned int size);
 
     /// The pool number, fixed at construction.
     int getNum() const { return _num; }
@@ -200,6 +208,8 @@ private:
     void* allocSlow(unsigned int size);
     void* popRecycled(unsigned int c);
     void* takeFree(unsigned int r);
+    void uncut();
+    void dropNewestBlock();
     void freeLarge(void* ptr, unsigned int r);
     void addblock(unsigned int size);
     void enlist();
@@ -285,6 +295,16 @@ private:
     void* _fingerPred;                  ///< the last free block below _finger, if known
     bool _fingerPredKnown;              ///< _fingerPred is up to date
     bool _onHeap;                       ///< made by operator new: releaseAll() deletes it
+    // How the newest allocation was made, when undoAlloc() can undo it: a
+    // piece cut from a free block.  Every other allocation and every other
+    // change of the free blocks clears it (the recycled path with one store).
+    // The piece's address is kept complemented, so that a leak checker does
+    // not take the record for a reference to the piece.
+    std::uintptr_t _lastCut = 0;        ///< ~address of the piece, 0 when there is nothing to undo
+    void* _lastPrev = nullptr;          ///< the free block before the one it was cut from, or null
+    unsigned int _lastSize = 0;         ///< its rounded size
+    unsigned int _lastFrom = 0;         ///< the size of the free block it was cut from
+    bool _lastBlock = false;            ///< that free block was the newest block, added for it
     kavPoolAttachment* _attached = nullptr; ///< memory beside the pool, newest first
 
     static kavPool* _pools;             ///< registry head: the newest pool
@@ -313,6 +333,7 @@ inline void* kavPool::alloc(unsigned int size)
         if (piece != nullptr) {
             *head = loadLink(piece);
             bump(_rmem, 0u - r);
+            _lastCut = 0; // free() gives it back exactly: onto this list
             return piece;
         }
     }

@@ -86,7 +86,7 @@ void kavObject::operator delete(void* p, kavPool* pool)
         _destroyed = Pending{nullptr, nullptr, 0};
     pool = poolFor(pool);
     if (pool != nullptr)
-        pool->free(p, static_cast<unsigned int>(size));
+        pool->undoAlloc(p, static_cast<unsigned int>(size));
     else
         ::operator delete(p);
 }

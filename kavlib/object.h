@@ -88,8 +88,9 @@ public:
     /// Gives the storage back to the object's pool (or the global heap).
     inline static void operator delete(void* p, std::size_t size);
     /// Undoes operator new(size, pool) when a constructor throws: gives the
-    /// whole piece back, with the size that operator new was asked for (the
-    /// record of the pending construction keeps it; see below).
+    /// whole piece back with kavPool::undoAlloc, with the size that operator
+    /// new was asked for (the record of the pending construction keeps it;
+    /// see below), so the pool is as before the new-expression.
     static void operator delete(void* p, kavPool* pool);
     /// Undoes operator new(size, nullptr) when a constructor throws.
     static void operator delete(void* p, std::nullptr_t) { operator delete(p, static_cast<kavPool*>(nullptr)); }

@@ -32,4 +32,6 @@ void kavPool::AsanWatch::takeBack(void* piece, unsigned int r)
     ASAN_POISON_MEMORY_REGION(piece, r);
 }
 
+void kavPool::AsanWatch::undone(void* piece, unsigned int r) { ASAN_POISON_MEMORY_REGION(piece, r); }
+
 void kavPool::AsanWatch::reporting() { __sanitizer_print_stack_trace(); }

@@ -29,6 +29,7 @@ using PieceTable = std::map<addr_t, Piece>;
 struct PoolPieces {
     PieceTable table;
     PieceTable::node_type spare;
+    bool spareMade = false; ///< the last prepare() had to get the spare
 };
 
 // Made once and never destroyed: pools outlive every static destructor.
@@ -63,7 +64,9 @@ void kavPool::CheckedWatch::releasing(kavPool& pool)
 
 void kavPool::CheckedWatch::prepare(const kavPool& pool)
 {
-    fillSpare(pieceTables().at(&pool));
+    PoolPieces& pieces = pieceTables().at(&pool);
+    pieces.spareMade = pieces.spare.empty();
+    fillSpare(pieces);
 }
 
 void kavPool::CheckedWatch::popping(const kavPool& pool, unsigned int c)
@@ -123,6 +126,20 @@ void kavPool::CheckedWatch::takeBack(kavPool& pool, void* piece, unsigned int r)
         it->second.recycled = true;
     else
         table.erase(it);
+}
+
+// The newest piece leaves the table, and the spare is as it was before its
+// allocation: the table's heap memory is what it was then.
+void kavPool::CheckedWatch::undone(kavPool& pool, void* piece)
+{
+    PoolPieces& pieces = pieceTables().at(&pool);
+    const auto it = pieces.table.find(addr(piece));
+    misuse(it != pieces.table.end() && !it->second.recycled, kavCheck::poolOwnsPiece);
+    PieceTable::node_type node = pieces.table.extract(it);
+    if (pieces.spareMade)
+        pieces.spare = PieceTable::node_type();
+    else if (pieces.spare.empty())
+        pieces.spare = std::move(node);
 }
 
 // r bytes at `piece` (not a piece itself) reach into no piece of the table.

@@ -135,6 +135,40 @@ void kavPool::Index::insert(kavPool& pool, Record* record)
     touched(pool, record->begin());
 }
 
+void kavPool::Index::remove(kavPool& pool, Record* record)
+{
+    // Down below its children, the one of higher priority first, to a leaf
+    // (a treap's shape depends on its keys and priorities alone), then off.
+    while (record->left != nullptr || record->right != nullptr) {
+        Record* l = record->left;
+        Record* r = record->right;
+        rotateUp(pool._root, r == nullptr || (l != nullptr && l->priority > r->priority) ? l : r);
+    }
+    Record* parent = record->parent;
+    if (parent == nullptr)
+        pool._root = nullptr;
+    else
+        (parent->left == record ? parent->left : parent->right) = nullptr;
+    for (Record* n = parent; n != nullptr && pull(n);)
+        n = n->parent;
+
+    // Nothing remembered may point into the block any more.
+    if (pool._hint == record) {
+        pool._hint = nullptr;
+        pool._hintBelow = 0;
+        pool._predKnown = false;
+    }
+    if (pool._finger == record) {
+        pool._finger = nullptr;
+        pool._fingerPredKnown = false;
+    }
+    if (pool._cutHome == record) {
+        pool._cut = nullptr;
+        pool._cutHome = nullptr;
+    }
+    touched(pool, record->begin());
+}
+
 namespace {
 
 bool holds(const Record* r, addr_t a) { return r->begin() <= a && a < r->end(); }

@@ -119,6 +119,12 @@ void kavPool::MemcheckWatch::handOut(kavPool& pool, void* piece, unsigned int si
     }
 }
 
+void kavPool::MemcheckWatch::undone(kavPool& pool, void* piece)
+{
+    if (active)
+        VALGRIND_MEMPOOL_FREE(&pool, piece);
+}
+
 bool kavPool::MemcheckWatch::takeBack(kavPool& pool, void* piece, unsigned int r)
 {
     if (!active)

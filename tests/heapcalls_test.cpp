@@ -173,9 +173,9 @@ struct World {
             if (t != nullptr)
                 os << "table " << t->count() << " " << t->collisions() << "\n";
         os << "pools " << kavPool::npools() << " " << kavPool::apools() << " " << kavPool::upools() << "\n";
-        kavLib::set(0);
+        kavLib::set(kavFlagPool); // blocks, free blocks, recycle lists
         kavPool::printAll(os);
-        kavLib::clr(0);
+        kavLib::clr(kavFlagPool);
         return os.str();
     }
 };
@@ -347,4 +347,72 @@ TEST_F(kavLibTest, ThrowingUserCodeLeavesEverythingAsBefore)
     slist.removeAll();
     delete hash;
     delete bad;
+}
+
+namespace {
+
+// Where the last Refuser was placed before its constructor threw.
+void* refusedAt = nullptr;
+
+// An object of about `pad` bytes more than the root, whose constructor throws.
+template <std::size_t pad>
+struct Refuser : kavObject {
+    Refuser()
+    {
+        refusedAt = this;
+        throw 4;
+    }
+    char bytes[pad];
+};
+
+} // namespace
+
+// A constructor that throws inside new (pool) T leaves the pool exactly as
+// before, wherever its piece came from: the whole report (blocks, free
+// blocks, recycle lists), the heap's balance, and the piece that the next
+// equal request gets.
+TEST_F(kavLibTest, FailedConstructionLeavesThePoolExactlyAsBefore)
+{
+    kavKeptPool pool;
+    kavLib::set(kavFlagPool);
+    const auto report = [] {
+        std::ostringstream os;
+        kavPool::printAll(os);
+        return os.str();
+    };
+    // Fails one construction of `size` bytes; the next equal request gets
+    // the same piece, unless a block was added for it (size 0: the heap
+    // chooses where the next one lies).
+    const auto refuse = [&](auto make, unsigned int size) {
+        const std::string before = report();
+        const long long heap = newCalls - deleteCalls;
+        EXPECT_THROW(make(), int);
+        EXPECT_EQ(report(), before);
+        EXPECT_EQ(newCalls - deleteCalls, heap);
+        if (size != 0) {
+            EXPECT_EQ(pool.alloc(size), refusedAt);
+        }
+    };
+    const unsigned int tiny = sizeof(Refuser<16>), small = sizeof(Refuser<176>), large = sizeof(Refuser<600>);
+    // The first piece of a pool without blocks: the block goes back.
+    refuse([&] { new (&pool) Refuser<176>; }, 0);
+    // Cut from the unused part of a block.
+    pool.alloc(100);
+    refuse([&] { new (&pool) Refuser<176>; }, small);
+    // Taken from a recycle list (the newer of two pieces).
+    void* older = pool.alloc(tiny);
+    void* newer = pool.alloc(tiny);
+    pool.free(older, tiny);
+    pool.free(newer, tiny);
+    refuse([&] { new (&pool) Refuser<16>; }, tiny);
+    // Split from a larger free block below the unused part.
+    void* hole = pool.alloc(1000);
+    pool.alloc(1000); // keeps the hole apart from the unused part
+    pool.free(hole, 1000);
+    refuse([&] { new (&pool) Refuser<176>; }, small);
+    // A large piece, cut from the rest of that free block.
+    refuse([&] { new (&pool) Refuser<600>; }, large);
+    // A large piece that needs a block of its own.
+    refuse([&] { new (&pool) Refuser<20000>; }, 0);
+    EXPECT_EQ(pool.ablocks(), 1u);
 }

@@ -42,6 +42,9 @@ struct kavPool::Index {
     static void clear(kavPool& pool);
     /// Enters a new block record whose whole block is one free block.
     static void insert(kavPool& pool, BlockRecord* record);
+    /// Takes out a record whose block holds no free block of the list any
+    /// more, leaving the tree as if it had never been entered.
+    static void remove(kavPool& pool, BlockRecord* record);
     /// The record of the block that holds address `a`.
     static BlockRecord* owner(kavPool& pool, addr_t a)
     {

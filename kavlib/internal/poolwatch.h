@@ -69,6 +69,7 @@ struct kavPool::CheckedWatch {
     static void popping(const kavPool& pool, unsigned int c);
     static void handOut(kavPool& pool, void* piece, unsigned int r);
     static void takeBack(kavPool& pool, void* piece, unsigned int r);
+    static void undone(kavPool& pool, void* piece);
     static void changed(const kavPool& pool);
     static void clearOfPieces(const kavPool& pool, std::uintptr_t piece, unsigned int r);
     static bool inFreeBlock(const kavPool& pool, std::uintptr_t p);
@@ -83,6 +84,7 @@ struct kavPool::AsanWatch {
     static void blockReturned(void* block, unsigned int n);
     static void handOut(void* piece, unsigned int size);
     static void takeBack(void* piece, unsigned int r);
+    static void undone(void* piece, unsigned int r);
     static void reporting();
 };
 
@@ -98,6 +100,7 @@ struct kavPool::MemcheckWatch {
     static void blockReturned(void* block, unsigned int n);
     static void handOut(kavPool& pool, void* piece, unsigned int size);
     static bool takeBack(kavPool& pool, void* piece, unsigned int r);
+    static void undone(kavPool& pool, void* piece);
 };
 
 // What each watcher that is on does at each step of a pool.
@@ -202,6 +205,17 @@ struct kavPool::Watch {
         if constexpr (memcheck)
             return MemcheckWatch::takeBack(pool, piece, r);
         return true;
+    }
+    // The newest piece (r rounded bytes), cut from a free block, goes back
+    // as if it had never been handed out (undoAlloc()).
+    static void undone([[maybe_unused]] kavPool& pool, [[maybe_unused]] void* piece, [[maybe_unused]] unsigned int r)
+    {
+        if constexpr (checked)
+            CheckedWatch::undone(pool, piece);
+        if constexpr (asan)
+            AsanWatch::undone(piece, r);
+        if constexpr (memcheck)
+            MemcheckWatch::undone(pool, piece);
     }
     // After every operation that changed the pool; `freeList` when it
     // changed the free-block list.
