@@ -1,5 +1,5 @@
-// Fuzzes one pool with alloc, free, release and establish decoded from the
-// input, against the plain model of the pool's algorithm that the tests use
+// Fuzzes one pool with alloc, free, undo of the newest allocation, release
+// and establish decoded from the input, against the plain model of the pool's algorithm that the tests use
 // (tests/plainpool.h): the model predicts every address the pool returns,
 // every statistic and the whole free-block line of the report.  Some inputs
 // place the pool's blocks side by side, above, below and with gaps, so that
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -99,10 +100,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 9)) {
+        case 3: { // alloc, then undo it: the pool is exactly as before
+            const unsigned int s = pickSize(in);
+            if (s == 0 || m.amem > (1u << 20))
+                break;
+            const plainPool before = m;
+            const std::string line = freeLine(pool);
+            const std::size_t made = blocksMade.size();
+            watching = true;
+            void* p = pool.alloc(s);
+            watching = false;
+            pool.undoAlloc(p, s);
+            blocksMade.resize(made); // a block added for it went back to the heap
+            m = before;
+            require(freeLine(pool) == line, "undo: free-block list");
+            break;
+        }
         case 0:
         case 1:
-        case 2:
-        case 3: { // alloc
+        case 2: { // alloc
             if (live.size() >= 200 || m.amem > (1u << 20))
                 break;
             const unsigned int s = pickSize(in);
