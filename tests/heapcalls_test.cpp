@@ -180,6 +180,8 @@ struct World {
     }
 };
 
+using boxes = std::initializer_list<kavContainer*>;
+
 // Runs one library call armed; when it fails, nothing may have changed.
 void step(World& w, const std::function<void()>& call)
 {
@@ -221,16 +223,13 @@ void workload()
         if (e == nullptr)
             continue;
         w.made.push_back(e);
-        step(w, [&] { w.list.add(*e); });
-        step(w, [&] { w.slist.add(*e); });
-        step(w, [&] { w.fifo.add(*e); });
-        if (w.hash != nullptr)
-            step(w, [&] { w.hash->add(*e); });
+        for (kavContainer* c : boxes{&w.list, &w.slist, &w.fifo, w.hash})
+            if (c != nullptr)
+                step(w, [&] { c->add(*e); });
     }
-    for (int i = 0; i < 8; ++i) {
-        step(w, [&] { w.list.add(w.automatic); });
-        step(w, [&] { w.fifo.add(w.automatic); });
-    }
+    for (int i = 0; i < 8; ++i)
+        for (kavContainer* c : boxes{&w.list, &w.fifo})
+            step(w, [&] { c->add(w.automatic); });
     for (const char* text : {"alpha", "beta", "alpha", "a much longer text than the others, to take a piece"}) {
         if (kavStringTbl::table() == nullptr)
             break; // init failed: no strings
@@ -262,10 +261,9 @@ void workload()
             w.hash->dump(os, 0, 1);
         kavLib::clr(5);
     });
-    for (std::size_t i = 0; i < w.made.size(); i += 2) {
-        step(w, [&] { w.list.remove(*w.made[i]); });
-        step(w, [&] { w.fifo.remove(*w.made[i]); });
-    }
+    for (std::size_t i = 0; i < w.made.size(); i += 2)
+        for (kavContainer* c : boxes{&w.list, &w.fifo})
+            step(w, [&] { c->remove(*w.made[i]); });
     w.list.removeAll();
     w.fifo.removeAll();
     w.slist.removeAll();

@@ -23,6 +23,7 @@
 #include <iterator>
 #include <map>
 #include <new>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -128,16 +129,17 @@ struct plainPool {
 
     static unsigned int blockSize(unsigned int size) { return kavPool::roundSize(std::max(size, 8000u)); }
 
+    // The first free block of at least r bytes (the first fit), or end().
+    std::map<addr_t, unsigned int>::const_iterator firstFit(unsigned int r) const
+    {
+        return std::find_if(freeBlocks.begin(), freeBlocks.end(), [r](const auto& b) { return b.second >= r; });
+    }
+
     // The size of the block that alloc(size) adds first, or 0 when it needs none.
     unsigned int blockFor(unsigned int size) const
     {
         const unsigned int r = kavPool::roundSize(size);
-        if (r < 512 && !recycled[r / 8].empty())
-            return 0;
-        for (const auto& [a, n] : freeBlocks)
-            if (n >= r)
-                return 0;
-        return blockSize(r);
+        return (r < 512 && !recycled[r / 8].empty()) || firstFit(r) != freeBlocks.end() ? 0 : blockSize(r);
     }
 
     // A new block of n bytes at `at`: linked in by address, never merged.
@@ -157,9 +159,7 @@ struct plainPool {
             rmem -= r, umem += r;
             return a;
         }
-        auto fit = freeBlocks.begin();
-        while (fit != freeBlocks.end() && fit->second < r)
-            ++fit;
+        const auto fit = firstFit(r);
         if (fit == freeBlocks.end())
             return 0;
         const auto [a, n] = *fit;
@@ -193,10 +193,8 @@ struct plainPool {
 
     unsigned int recycledCount() const
     {
-        unsigned int n = 0;
-        for (const auto& list : recycled)
-            n += static_cast<unsigned int>(list.size());
-        return n;
+        return std::accumulate(std::begin(recycled), std::end(recycled), 0u,
+                               [](unsigned int n, const auto& list) { return n + static_cast<unsigned int>(list.size()); });
     }
 
     // The free-block line of the pool's report, as the pool must write it.

@@ -106,9 +106,7 @@ struct kavTestElem : kavObject {
     int objcmp(const kavObject& o) const override
     {
         const auto* e = dynamic_cast<const kavTestElem*>(&o);
-        if (e == nullptr)
-            return kavObject::objcmp(o);
-        return key < e->key ? -1 : key > e->key ? 1 : 0;
+        return e == nullptr ? kavObject::objcmp(o) : (key > e->key) - (key < e->key);
     }
     int key;
     static inline int deaths = 0;
