@@ -4,64 +4,19 @@
 // released; recycled pieces never reach the heap.  Every operation that meets
 // a failing heap call (std::bad_alloc), or user code that throws, leaves
 // every container, table, use count and pool exactly as before it.  This
-// program replaces the global operator new and delete to count and fail the
-// calls, which is why it is an executable of its own.
+// program replaces the global operator new and delete (plainpool.h) to count
+// and fail the calls, which is why it is an executable of its own.
+#include "plainpool.h"
 #include "testutil.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <memory>
-#include <new>
 #include <optional>
 #include <random>
 #include <utility>
 #include <vector>
 
-namespace {
-
-long long newCalls = 0, deleteCalls = 0;
-bool armed = false;   // failing is on (inside a library call)
-long long armedCalls = 0; // heap calls made while armed
-long long failAt = 0; // the armed call that fails (0: none)
-bool failed = false;  // the armed call has failed
-
-} // namespace
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n)
-{
-    // Every heap call made inside a library call counts, whoever makes it:
-    // a pool's block and its record, links, pools, the checked build's
-    // tables of pieces.
-    if (armed && ++armedCalls == failAt) {
-        failed = true;
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(n == 0 ? 1 : n)) {
-        ++newCalls;
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    if (p == nullptr)
-        return;
-    ++deleteCalls;
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+using namespace heapWatch;
 
 // 100 000 small pieces of random sizes: one block and one block record per
 // 8000 bytes of pieces, give or take the block ends that no piece filled.

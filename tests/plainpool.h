@@ -1,6 +1,7 @@
 // A plain model of the pool's written algorithm, and a replacement of the
-// global operator new that sees (and may place) the pool's blocks; shared by
-// the differential test and the pool fuzzer.
+// global operator new that sees (and may place) the pool's blocks, and counts
+// and fails heap calls; shared by the differential test, the heap-call test
+// and the pool fuzzer.
 //
 // The model: recycle lists last in first out, free blocks in an
 // address-ordered list walked from the lowest address for the first fit,
@@ -10,8 +11,10 @@
 // `heapWatch::watching` (the pool's blocks; block records are smaller) and,
 // while `heapWatch::placing`, places those blocks in an arena: growing up
 // from its middle and down from it, side by side or with a gap, so that free
-// blocks run on from one block into the next.  It defines operator new and
-// delete: include this header in one file of a program only.
+// blocks run on from one block into the next.  It counts the heap calls that
+// succeed, and while `heapWatch::armed` fails the `failAt`th call with
+// std::bad_alloc.  It defines operator new and delete: include this header in
+// one file of a program only.
 #ifndef KAVLIB_TESTS_PLAINPOOL_H
 #define KAVLIB_TESTS_PLAINPOOL_H
 
@@ -40,6 +43,11 @@ inline std::vector<std::pair<addr_t, std::size_t>> blocksMade; // address, size
 inline char* arena = nullptr;
 inline std::size_t arenaSize = 0, arenaLow = 0, arenaHigh = 0;
 inline std::mt19937 placement(7);
+inline long long newCalls = 0, deleteCalls = 0; // heap calls that succeeded
+inline bool armed = false;       // failing is on (inside a library call)
+inline long long armedCalls = 0; // heap calls made while armed
+inline long long failAt = 0;     // the armed call that fails (0: none)
+inline bool failed = false;      // the armed call has failed
 
 inline bool inArena(void* p) { return arena != nullptr && p >= arena && p < arena + arenaSize; }
 
@@ -82,6 +90,10 @@ inline void* place(std::size_t n)
 void* operator new(std::size_t n)
 {
     using namespace heapWatch;
+    if (armed && ++armedCalls == failAt) {
+        failed = true;
+        throw std::bad_alloc();
+    }
     void* p = watching && placing && n >= 8000 && arena != nullptr ? place(n) : nullptr;
     if (p == nullptr)
         p = std::malloc(n == 0 ? 1 : n);
@@ -89,11 +101,13 @@ void* operator new(std::size_t n)
         throw std::bad_alloc();
     if (watching && n >= 8000)
         blocksMade.emplace_back(reinterpret_cast<addr_t>(p), n);
+    ++newCalls;
     return p;
 }
 
 void operator delete(void* p) noexcept
 {
+    heapWatch::deleteCalls += p != nullptr;
     if (!heapWatch::inArena(p))
         std::free(p);
 }
