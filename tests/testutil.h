@@ -112,6 +112,17 @@ struct kavTestElem : kavObject {
     static inline int deaths = 0;
 };
 
+// An object whose objcmp always answers `order` and whose isEqual answers
+// `greedy` for every other object; always in chain 0.
+struct kavRankedObj : kavObject {
+    kavRankedObj(int o, bool g) : order(o), greedy(g) {}
+    int objcmp(const kavObject&) const override { return order; }
+    bool isEqual(const kavObject& o) const override { return greedy || &o == this; }
+    unsigned int hash(int) const override { return 0; }
+    int order;
+    bool greedy;
+};
+
 // What o.dump(os, indent, endLine) writes; checks that it returns os.
 inline std::string dumpText(const kavObject& o, int indent, int endLine)
 {
