@@ -8,14 +8,6 @@
 
 namespace {
 
-// Equal to everything when greedy, else only to itself; always in chain 0.
-struct Judge : kavObject {
-    explicit Judge(bool g) : greedy(g) {}
-    bool isEqual(const kavObject& o) const override { return greedy || &o == this; }
-    unsigned int hash(int) const override { return 0; }
-    bool greedy;
-};
-
 // A list searched by the generic walk of kavContainer, with an iterator.
 struct GenericFindList : kavList {
     kavObject* find(const kavObject& key) const override { return kavContainer::find(key); }
@@ -74,7 +66,7 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
     EXPECT_EQ(elems->umem(), 0u);
     EXPECT_EQ(boxes->umem(), 0u);
 
-    Judge greedy(true), shy(false), key(false);
+    kavRankedObj greedy(0, true), shy(0, false), key(0, false);
     TypeParam judged;
     judged.add(shy);
     EXPECT_TRUE(judged.find(greedy) == nullptr && !judged.remove(greedy));
@@ -167,17 +159,6 @@ TEST_F(kavLibTest, ListKeepsNewestFirst)
     EXPECT_TRUE(&it.get() == &other && onEmpty.done());
 }
 
-namespace {
-// objcmp always answers `order`; isEqual answers `greedy` for every other object.
-struct Ranked : kavObject {
-    Ranked(int o, bool g) : order(o), greedy(g) {}
-    int objcmp(const kavObject&) const override { return order; }
-    bool isEqual(const kavObject& o) const override { return greedy || &o == this; }
-    int order;
-    bool greedy;
-};
-} // namespace
-
 // The sorted list: ascending whatever the order of addition; equals keep
 // their arrival order, and find and remove take the earliest.  The object
 // being added is asked, with the stored element as argument; find walks the
@@ -198,7 +179,7 @@ TEST_F(kavLibTest, SortedListKeepsAscendingOrder)
     EXPECT_TRUE(list.remove(key));
     EXPECT_EQ(walk(list), (objs{&e0, &a, &b2, &b3, &c, &e4}));
 
-    Ranked low1(-1, false), low2(-1, false), high1(1, false), high2(1, true), lowKey(-1, false);
+    kavRankedObj low1(-1, false), low2(-1, false), high1(1, false), high2(1, true), lowKey(-1, false);
     kavSList ranked;
     addAll(ranked, {&high1, &low1, &low2, &high2});
     EXPECT_EQ(walk(ranked), (objs{&low2, &low1, &high1, &high2}));

@@ -4,64 +4,19 @@
 // released; recycled pieces never reach the heap.  Every operation that meets
 // a failing heap call (std::bad_alloc), or user code that throws, leaves
 // every container, table, use count and pool exactly as before it.  This
-// program replaces the global operator new and delete to count and fail the
-// calls, which is why it is an executable of its own.
+// program replaces the global operator new and delete (plainpool.h) to count
+// and fail the calls, which is why it is an executable of its own.
+#include "plainpool.h"
 #include "testutil.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <memory>
-#include <new>
 #include <optional>
 #include <random>
 #include <utility>
 #include <vector>
 
-namespace {
-
-long long newCalls = 0, deleteCalls = 0;
-bool armed = false;   // failing is on (inside a library call)
-long long armedCalls = 0; // heap calls made while armed
-long long failAt = 0; // the armed call that fails (0: none)
-bool failed = false;  // the armed call has failed
-
-} // namespace
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n)
-{
-    // Every heap call made inside a library call counts, whoever makes it:
-    // a pool's block and its record, links, pools, the checked build's
-    // tables of pieces.
-    if (armed && ++armedCalls == failAt) {
-        failed = true;
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(n == 0 ? 1 : n)) {
-        ++newCalls;
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    if (p == nullptr)
-        return;
-    ++deleteCalls;
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+using namespace heapWatch;
 
 // 100 000 small pieces of random sizes: one block and one block record per
 // 8000 bytes of pieces, give or take the block ends that no piece filled.
@@ -180,6 +135,8 @@ struct World {
     }
 };
 
+using boxes = std::initializer_list<kavContainer*>;
+
 // Runs one library call armed; when it fails, nothing may have changed.
 void step(World& w, const std::function<void()>& call)
 {
@@ -221,16 +178,13 @@ void workload()
         if (e == nullptr)
             continue;
         w.made.push_back(e);
-        step(w, [&] { w.list.add(*e); });
-        step(w, [&] { w.slist.add(*e); });
-        step(w, [&] { w.fifo.add(*e); });
-        if (w.hash != nullptr)
-            step(w, [&] { w.hash->add(*e); });
+        for (kavContainer* c : boxes{&w.list, &w.slist, &w.fifo, w.hash})
+            if (c != nullptr)
+                step(w, [&] { c->add(*e); });
     }
-    for (int i = 0; i < 8; ++i) {
-        step(w, [&] { w.list.add(w.automatic); });
-        step(w, [&] { w.fifo.add(w.automatic); });
-    }
+    for (int i = 0; i < 8; ++i)
+        for (kavContainer* c : boxes{&w.list, &w.fifo})
+            step(w, [&] { c->add(w.automatic); });
     for (const char* text : {"alpha", "beta", "alpha", "a much longer text than the others, to take a piece"}) {
         if (kavStringTbl::table() == nullptr)
             break; // init failed: no strings
@@ -262,10 +216,9 @@ void workload()
             w.hash->dump(os, 0, 1);
         kavLib::clr(5);
     });
-    for (std::size_t i = 0; i < w.made.size(); i += 2) {
-        step(w, [&] { w.list.remove(*w.made[i]); });
-        step(w, [&] { w.fifo.remove(*w.made[i]); });
-    }
+    for (std::size_t i = 0; i < w.made.size(); i += 2)
+        for (kavContainer* c : boxes{&w.list, &w.fifo})
+            step(w, [&] { c->remove(*w.made[i]); });
     w.list.removeAll();
     w.fifo.removeAll();
     w.slist.removeAll();

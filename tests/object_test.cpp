@@ -24,15 +24,6 @@ struct Holder : kavObject {
 // Large enough to go back among the free blocks rather than onto a recycle list.
 struct Big : kavObject { char pad[600] = {}; };
 
-// isEqual answers `greedy` for every other object; objcmp always answers `order`.
-struct Biased : kavObject {
-    Biased(bool g, int o) : greedy(g), order(o) {}
-    bool isEqual(const kavObject&) const override { return greedy; }
-    int objcmp(const kavObject&) const override { return order; }
-    bool greedy;
-    int order;
-};
-
 kavObject staticObject;
 
 } // namespace
@@ -101,7 +92,7 @@ TEST_F(kavLibTest, ComparisonAndHash)
     kavObject &lo = pair[0], &hi = pair[1];
     EXPECT_EQ((std::vector<int>{lo.objcmp(lo), lo.objcmp(hi), hi.objcmp(lo)}), (std::vector<int>{0, -1, 1}));
     EXPECT_TRUE(lo.isEqual(lo) && !lo.isEqual(hi));
-    Biased yes(true, -1), no(false, 0);
+    kavRankedObj yes(-1, true), no(0, false);
     EXPECT_TRUE(objEqual(yes, no) && !objEqual(no, yes) && objLess(yes, no) && !objLess(no, yes));
     EXPECT_EQ(hi.hash(4191), (reinterpret_cast<std::uintptr_t>(&hi) >> 3) % 4191);
 }

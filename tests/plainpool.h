@@ -1,6 +1,7 @@
 // A plain model of the pool's written algorithm, and a replacement of the
-// global operator new that sees (and may place) the pool's blocks; shared by
-// the differential test and the pool fuzzer.
+// global operator new that sees (and may place) the pool's blocks, and counts
+// and fails heap calls; shared by the differential test, the heap-call test
+// and the pool fuzzer.
 //
 // The model: recycle lists last in first out, free blocks in an
 // address-ordered list walked from the lowest address for the first fit,
@@ -10,8 +11,10 @@
 // `heapWatch::watching` (the pool's blocks; block records are smaller) and,
 // while `heapWatch::placing`, places those blocks in an arena: growing up
 // from its middle and down from it, side by side or with a gap, so that free
-// blocks run on from one block into the next.  It defines operator new and
-// delete: include this header in one file of a program only.
+// blocks run on from one block into the next.  It counts the heap calls that
+// succeed, and while `heapWatch::armed` fails the `failAt`th call with
+// std::bad_alloc.  It defines operator new and delete: include this header in
+// one file of a program only.
 #ifndef KAVLIB_TESTS_PLAINPOOL_H
 #define KAVLIB_TESTS_PLAINPOOL_H
 
@@ -23,6 +26,7 @@
 #include <iterator>
 #include <map>
 #include <new>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -39,6 +43,11 @@ inline std::vector<std::pair<addr_t, std::size_t>> blocksMade; // address, size
 inline char* arena = nullptr;
 inline std::size_t arenaSize = 0, arenaLow = 0, arenaHigh = 0;
 inline std::mt19937 placement(7);
+inline long long newCalls = 0, deleteCalls = 0; // heap calls that succeeded
+inline bool armed = false;       // failing is on (inside a library call)
+inline long long armedCalls = 0; // heap calls made while armed
+inline long long failAt = 0;     // the armed call that fails (0: none)
+inline bool failed = false;      // the armed call has failed
 
 inline bool inArena(void* p) { return arena != nullptr && p >= arena && p < arena + arenaSize; }
 
@@ -81,6 +90,10 @@ inline void* place(std::size_t n)
 void* operator new(std::size_t n)
 {
     using namespace heapWatch;
+    if (armed && ++armedCalls == failAt) {
+        failed = true;
+        throw std::bad_alloc();
+    }
     void* p = watching && placing && n >= 8000 && arena != nullptr ? place(n) : nullptr;
     if (p == nullptr)
         p = std::malloc(n == 0 ? 1 : n);
@@ -88,11 +101,13 @@ void* operator new(std::size_t n)
         throw std::bad_alloc();
     if (watching && n >= 8000)
         blocksMade.emplace_back(reinterpret_cast<addr_t>(p), n);
+    ++newCalls;
     return p;
 }
 
 void operator delete(void* p) noexcept
 {
+    heapWatch::deleteCalls += p != nullptr;
     if (!heapWatch::inArena(p))
         std::free(p);
 }
@@ -128,16 +143,17 @@ struct plainPool {
 
     static unsigned int blockSize(unsigned int size) { return kavPool::roundSize(std::max(size, 8000u)); }
 
+    // The first free block of at least r bytes (the first fit), or end().
+    std::map<addr_t, unsigned int>::const_iterator firstFit(unsigned int r) const
+    {
+        return std::find_if(freeBlocks.begin(), freeBlocks.end(), [r](const auto& b) { return b.second >= r; });
+    }
+
     // The size of the block that alloc(size) adds first, or 0 when it needs none.
     unsigned int blockFor(unsigned int size) const
     {
         const unsigned int r = kavPool::roundSize(size);
-        if (r < 512 && !recycled[r / 8].empty())
-            return 0;
-        for (const auto& [a, n] : freeBlocks)
-            if (n >= r)
-                return 0;
-        return blockSize(r);
+        return (r < 512 && !recycled[r / 8].empty()) || firstFit(r) != freeBlocks.end() ? 0 : blockSize(r);
     }
 
     // A new block of n bytes at `at`: linked in by address, never merged.
@@ -157,9 +173,7 @@ struct plainPool {
             rmem -= r, umem += r;
             return a;
         }
-        auto fit = freeBlocks.begin();
-        while (fit != freeBlocks.end() && fit->second < r)
-            ++fit;
+        const auto fit = firstFit(r);
         if (fit == freeBlocks.end())
             return 0;
         const auto [a, n] = *fit;
@@ -193,10 +207,8 @@ struct plainPool {
 
     unsigned int recycledCount() const
     {
-        unsigned int n = 0;
-        for (const auto& list : recycled)
-            n += static_cast<unsigned int>(list.size());
-        return n;
+        return std::accumulate(std::begin(recycled), std::end(recycled), 0u,
+                               [](unsigned int n, const auto& list) { return n + static_cast<unsigned int>(list.size()); });
     }
 
     // The free-block line of the pool's report, as the pool must write it.

@@ -12,6 +12,7 @@
 
 #include "../bench/trace.h"
 
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -54,15 +55,12 @@ struct Pair {
     void check(bool all = false)
     {
         ++calls;
-        ASSERT_EQ(pool.amem(), model.amem);
-        ASSERT_EQ(pool.fmem(), model.fmem);
-        ASSERT_EQ(pool.rmem(), model.rmem);
-        ASSERT_EQ(pool.umem(), model.umem);
+        ASSERT_EQ((std::array{pool.amem(), pool.fmem(), pool.rmem(), pool.umem()}),
+                  (std::array{model.amem, model.fmem, model.rmem, model.umem})) << "amem fmem rmem umem";
         ASSERT_EQ(model.blocks, blocksMade.size());
         if (all || calls % 4096 == 0) {
-            ASSERT_EQ(pool.ablocks(), model.blocks);
-            ASSERT_EQ(pool.fblocks(), model.freeBlocks.size());
-            ASSERT_EQ(pool.rblocks(), model.recycledCount());
+            ASSERT_EQ((std::array<std::size_t, 3>{pool.ablocks(), pool.fblocks(), pool.rblocks()}),
+                      (std::array<std::size_t, 3>{model.blocks, model.freeBlocks.size(), model.recycledCount()}));
             ASSERT_EQ(freeLine(pool), model.freeLine());
         }
     }

@@ -77,16 +77,14 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
     std::vector<std::string> words;
     for (int i = 0; i < 300; ++i)
         words.push_back("w" + std::to_string(i * 7919 % 1009));
-    words.push_back(std::string(600, 'L')); // a text piece from the free blocks
-    words.push_back(std::string(28, 'E')); // a text piece of the element's size class
-    words.push_back("cmoxjteq");            // these two have the same 32-bit hash
-    words.push_back("gdstzges");
-    words.push_back("");
     const auto [tag1, tag2] = sameTag();
-    words.push_back(tag1);
-    words.push_back(tag2);
-    words.push_back(std::string(40, 'M') + "a"); // longer than the tags' lengths: compared bytewise
-    words.push_back(std::string(40, 'M') + "b");
+    words.insert(words.end(), {
+        std::string(600, 'L'), // a text piece from the free blocks
+        std::string(28, 'E'),  // a text piece of the element's size class
+        "cmoxjteq", "gdstzges", // the same 32-bit hash
+        "", tag1, tag2,
+        std::string(40, 'M') + "a", std::string(40, 'M') + "b", // longer than the tags: compared bytewise
+    });
 
     std::mt19937 rng(20261206);
     for (int step = 0; step < 6000; ++step) {

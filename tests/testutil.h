@@ -106,12 +106,21 @@ struct kavTestElem : kavObject {
     int objcmp(const kavObject& o) const override
     {
         const auto* e = dynamic_cast<const kavTestElem*>(&o);
-        if (e == nullptr)
-            return kavObject::objcmp(o);
-        return key < e->key ? -1 : key > e->key ? 1 : 0;
+        return e == nullptr ? kavObject::objcmp(o) : (key > e->key) - (key < e->key);
     }
     int key;
     static inline int deaths = 0;
+};
+
+// An object whose objcmp always answers `order` and whose isEqual answers
+// `greedy` for every other object; always in chain 0.
+struct kavRankedObj : kavObject {
+    kavRankedObj(int o, bool g) : order(o), greedy(g) {}
+    int objcmp(const kavObject&) const override { return order; }
+    bool isEqual(const kavObject& o) const override { return greedy || &o == this; }
+    unsigned int hash(int) const override { return 0; }
+    int order;
+    bool greedy;
 };
 
 // What o.dump(os, indent, endLine) writes; checks that it returns os.

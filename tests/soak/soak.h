@@ -113,11 +113,7 @@ private:
     kavContainer& box(unsigned int c) { return c == 0 ? static_cast<kavContainer&>(_list) : c == 1 ? static_cast<kavContainer&>(_slist) : c == 2 ? static_cast<kavContainer&>(_fifo) : *_hash; }
     Elem* any()
     {
-        if (_live.empty())
-            return nullptr;
-        auto it = _live.begin();
-        std::advance(it, pick(static_cast<unsigned int>(_live.size())));
-        return it->first;
+        return _live.empty() ? nullptr : std::next(_live.begin(), pick(static_cast<unsigned int>(_live.size())))->first;
     }
     // Drops the run's own references, the temporary table, the run's texts
     // in the global table and its pools (the containers are empty).
@@ -228,9 +224,7 @@ private:
         _m[c].clear();
         for (Elem* e : held)
             --_live[e].holders;
-        std::sort(held.begin(), held.end());
-        held.erase(std::unique(held.begin(), held.end()), held.end());
-        for (Elem* e : held)
+        for (Elem* e : std::set<Elem*>(held.begin(), held.end()))
             forgetIfDead(e);
         check(box(c).empty(), "empty after removeAll", _step);
     }
