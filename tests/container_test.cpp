@@ -76,6 +76,20 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
     EXPECT_EQ(walk(judged), objs{&shy});
 }
 
+// The link's placement delete, which a link whose construction failed would
+// reach: the reference and the piece go back.
+TEST_F(kavLibTest, LinkPlacementDeleteGivesBothBack)
+{
+    kavKeptPool pool;
+    auto* e = new (&pool) kavTestElem(1);
+    e->up();
+    const unsigned int used = pool.umem();
+    kavLinkObj::operator delete(new (&pool) kavLinkObj(*e), &pool);
+    EXPECT_EQ(e->useCount(), 1);
+    EXPECT_EQ(pool.umem(), used);
+    e->down();
+}
+
 // Every iterator's get and next when it is done stop the program with the
 // library's report.
 TEST_F(kavLibTest, IteratorChecksDeath)
