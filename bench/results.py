@@ -446,9 +446,9 @@ largest free block of each subtree).  Not met.
 
 **Release of 100 000 objects.**  Both forms do the same work, the heap's
 delete of each block and of its record, now with the next records and
-block starts fetched ahead; in the full run they came to 0.051 and 0.041 of
-deleting the objects one by one, so one of the two rows misses 0.05 by the
-noise between two cases of one run.  The record grew from three fields to
+block starts fetched ahead; they come to about 0.04 to 0.05 of deleting the
+objects one by one (the table above), so a run on a busy machine can miss
+0.05 by the noise between two cases.  The record grew from three fields to
 the index's eleven, which costs nothing here: a record is freed whole.
 
 **Heap traces.**  Almost every request of these programs is below 512 bytes
@@ -460,10 +460,10 @@ Most of what remains of kavPool's time is the replay touching the pieces:
 in a profile of the hash replay, 70 % of the replay loop's samples sit on
 the read of a piece's last byte before its free, the same work for every
 allocator.  kavPool is below malloc on every trace and below half of it on
-two (hash 0.21, xml 0.39; json 0.54), not three: malloc serves the small requests of cxx,
+two (hash and xml; json just above), not three: malloc serves the small requests of cxx,
 sql and json from its per-size caches about as fast as a recycle list does.
-Against mimalloc the pool is at most 1.0 on two traces (hash, sql), not
-three: mimalloc's size-segregated pages give a program that allocates many
+Against mimalloc the pool is at most 1.0 on one or two traces (sql, and
+hash in some runs), not three: mimalloc's size-segregated pages give a program that allocates many
 small pieces of one size better locality than one address-ordered block per
 8000 bytes, and its own caches are as short a path as a recycle list.
 Both trace targets are missed for that reason; the footprint follows from
