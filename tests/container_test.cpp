@@ -25,8 +25,7 @@ TYPED_TEST_SUITE(ContainerProtocol, Containers, ); // the empty name generator: 
 // pooled element dies when it leaves its last container: by remove, by
 // removeAll, by the container's destructor.  An unpooled one is never counted.
 // find and remove ask the stored element, with the given object as argument.
-// (Use counts, counts and order are also checked against a model by the
-// soak run.)
+// (Use counts and order are also checked against a model by the soak run.)
 TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
 {
     kavPool *elems = new kavPool, *boxes = new kavPool;
@@ -46,6 +45,7 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
         EXPECT_TRUE(c->remove(*a));
         EXPECT_EQ(kavTestElem::deaths, 1);
         EXPECT_TRUE(c->remove(*b) && c->remove(local));
+        EXPECT_EQ(c->count(), 2);
         EXPECT_EQ(c->find(*b), b);
         EXPECT_EQ(kavIterPtr(c)->getPool(), boxes);
         EXPECT_EQ(kavIterPtr(other)->getPool(), kavPool::mainPool());
