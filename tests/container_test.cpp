@@ -18,7 +18,7 @@ struct GenericFindList : kavList {
 template <class C>
 class ContainerProtocol : public kavLibTest {};
 using Containers = ::testing::Types<kavList, kavSList, kavFifo, kavHash<4191>, kavHash<7>, GenericFindList>;
-TYPED_TEST_SUITE(ContainerProtocol, Containers, ); // the empty name generator: the default one
+TYPED_TEST_SUITE(ContainerProtocol, Containers, ); // empty third argument: the default names
 
 // Links come from the element's pool (the global heap for an unpooled one),
 // iterators from the container's pool (the main pool for an unpooled one).  A
