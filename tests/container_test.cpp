@@ -18,18 +18,14 @@ struct GenericFindList : kavList {
 template <class C>
 class ContainerProtocol : public kavLibTest {};
 using Containers = ::testing::Types<kavList, kavSList, kavFifo, kavHash<4191>, kavHash<7>, GenericFindList>;
-// Names the typed cases by their class (Clang wants the third argument).
-struct ContainerNames {
-    template <class C>
-    static std::string GetName(int i) { return C().className() + std::to_string(i); }
-};
-TYPED_TEST_SUITE(ContainerProtocol, Containers, ContainerNames);
+TYPED_TEST_SUITE(ContainerProtocol, Containers, ); // empty third argument: the default names
 
 // Links come from the element's pool (the global heap for an unpooled one),
 // iterators from the container's pool (the main pool for an unpooled one).  A
 // pooled element dies when it leaves its last container: by remove, by
 // removeAll, by the container's destructor.  An unpooled one is never counted.
 // find and remove ask the stored element, with the given object as argument.
+// (Use counts and order are also checked against a model by the soak run.)
 TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
 {
     kavPool *elems = new kavPool, *boxes = new kavPool;
@@ -46,7 +42,6 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
         addAll(other, {b, new (elems) kavTestElem(3)});
         EXPECT_EQ(elems->umem(),
                   3 * kavPool::roundSize(sizeof(kavTestElem)) + 5 * kavPool::roundSize(sizeof(kavLinkObj)));
-        EXPECT_EQ(b->useCount(), 3);
         EXPECT_TRUE(c->remove(*a));
         EXPECT_EQ(kavTestElem::deaths, 1);
         EXPECT_TRUE(c->remove(*b) && c->remove(local));
@@ -61,7 +56,6 @@ TYPED_TEST(ContainerProtocol, ElementsAreHeldThroughCountedLinks)
     EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed);
     c->removeAll();
     EXPECT_EQ(kavTestElem::deaths, 3);
-    EXPECT_TRUE(c->empty());
     delete c;
     EXPECT_EQ(elems->umem(), 0u);
     EXPECT_EQ(boxes->umem(), 0u);
@@ -100,25 +94,6 @@ TEST_F(kavLibTest, IteratorChecksDeath)
     expectIteratorChecks<kavHash<4191>>("kavhash", 287, "_index < size", 327);
 }
 
-// Postfix ++ answers the element before the step, prefix ++ the one after;
-// the handle forwards reset and gives its iterator back to the container's pool.
-TEST_F(kavLibTest, IteratorOperatorsAndTheOwningHandle)
-{
-    kavPool* pool = new kavPool;
-    auto* fifo = new (pool) kavFifo;
-    kavObject a, b, c;
-    addAll(*fifo, {&a, &b, &c});
-    const unsigned int used = pool->umem();
-    {
-        kavIterPtr h(fifo->newIterator());
-        EXPECT_TRUE(&h++ == &a && &++h == &c && &h++ == &c && !*h.operator->());
-        h.reset();
-        EXPECT_EQ(&h(), &a);
-    }
-    EXPECT_EQ(pool->umem(), used);
-    delete fifo;
-}
-
 // The container line ends with "\n" (with "CT[n]" under flag 6) and no flush;
 // elements follow 4 blanks deeper at every level, with the caller's endLine.
 TEST_F(kavLibTest, ContainerDumpTexts)
@@ -152,25 +127,22 @@ TEST_F(kavLibTest, ContainerDumpTexts)
                                                 "      kavObject @[@PTR] P[-1] RC[0] \n");
 }
 
-// The list walks newest first; find and remove take the match nearest the
-// head.  Its iterator never sees elements added after it was made, not even
-// after reset.
-TEST_F(kavLibTest, ListKeepsNewestFirst)
+// The list walks newest first.  Its iterator never sees elements added
+// after it was made, not even after reset.  (Order, find and remove of every
+// container are also checked against a model by the soak run.)
+TEST_F(kavLibTest, ListIteratorKeepsItsHead)
 {
-    kavTestElem first(1), other(2), second(1), key(1);
+    kavObject a, b, c;
     kavList list;
     kavListIter onEmpty(&list);
-    addAll(list, {&first, &other});
+    list.add(a);
     kavListIter it(&list);
-    addAll(list, {&second, &first});
-    EXPECT_EQ(walk(list), (objs{&first, &second, &other, &first}));
-    EXPECT_TRUE(list.remove(key));
-    EXPECT_EQ(walk(list), (objs{&second, &other, &first}));
-    EXPECT_EQ(list.find(key), &second);
-    EXPECT_EQ(rest(it), (objs{&other, &first}));
+    addAll(list, {&b, &c});
+    EXPECT_EQ(walk(list), (objs{&c, &b, &a}));
+    EXPECT_EQ(rest(it), objs{&a});
     it.reset();
     onEmpty.reset();
-    EXPECT_TRUE(&it.get() == &other && onEmpty.done());
+    EXPECT_TRUE(&it.get() == &a && onEmpty.done());
 }
 
 // The sorted list: ascending whatever the order of addition; equals keep
@@ -189,49 +161,39 @@ TEST_F(kavLibTest, SortedListKeepsAscendingOrder)
     EXPECT_EQ(rest(it), (objs{&b1, &b2, &b3, &c, &e4}));
     it.reset(); // e0 landed before where the walk began
     EXPECT_EQ(rest(it), (objs{&a, &b1, &b2, &b3, &c, &e4}));
-    EXPECT_EQ(list.find(key), &b1);
-    EXPECT_TRUE(list.remove(key));
+    EXPECT_TRUE(list.find(key) == &b1 && list.remove(key));
     EXPECT_EQ(walk(list), (objs{&e0, &a, &b2, &b3, &c, &e4}));
 
     kavRankedObj low1(-1, false), low2(-1, false), high1(1, false), high2(1, true), lowKey(-1, false);
     kavSList ranked;
     addAll(ranked, {&high1, &low1, &low2, &high2});
     EXPECT_EQ(walk(ranked), (objs{&low2, &low1, &high1, &high2}));
-    EXPECT_EQ(ranked.find(lowKey), &high2);
-    EXPECT_TRUE(ranked.remove(lowKey));
-    EXPECT_EQ(walk(ranked), (objs{&low2, &low1, &high1}));
+    EXPECT_TRUE(ranked.find(lowKey) == &high2 && ranked.remove(lowKey));
 }
 
-// The FIFO: removing at the head, the tail, the only element or all keeps
-// both ends right; of several matches, remove takes the earliest added.  A
-// walk sees elements added behind it, also after reset; an iterator made on
-// an empty FIFO stays done.
+// The FIFO walks in arrival order and remove takes the earliest match; the
+// tail stays right when it goes.  A walk sees elements added behind it, and
+// reset stands on the head again; an iterator made on an empty FIFO stays
+// done.  Through the handle, postfix ++ answers the element before the step,
+// prefix ++ the one after.
 TEST_F(kavLibTest, FifoKeepsArrivalOrder)
 {
-    kavTestElem a(1), b(2), c(3), d(4), a2(1);
+    kavTestElem a(1), b(2), c(3), a2(1);
     kavFifo fifo;
     kavFifoIter none(&fifo);
-    addAll(fifo, {&a, &b, &c});
-    EXPECT_TRUE(fifo.remove(c));
-    fifo.add(d);
-    EXPECT_TRUE(fifo.remove(a));
-    fifo.add(a2);
-    kavFifoIter it(&fifo);
-    EXPECT_EQ(&it++, &b);
-    addAll(fifo, {&a, &a2});
-    EXPECT_EQ(rest(it), (objs{&d, &a2, &a, &a2}));
-    it.reset();
-    EXPECT_EQ(&it.get(), &b);
-    EXPECT_EQ(fifo.find(a), &a2);
-    EXPECT_TRUE(fifo.remove(a));
-    EXPECT_EQ(walk(fifo), (objs{&b, &d, &a, &a2}));
-    for (kavObject* o : objs{&b, &d, &a, &a2})
-        EXPECT_TRUE(fifo.remove(*o));
+    addAll(fifo, {&a, &b});
+    {
+        kavIterPtr h(fifo.newIterator());
+        fifo.add(c); // behind the walk
+        EXPECT_TRUE(&h++ == &a && &++h == &c && &h++ == &c && !*h.operator->());
+        h.reset();
+        EXPECT_EQ(&h(), &a);
+    }
+    EXPECT_TRUE(fifo.remove(c)); // the tail
     fifo.add(c);
-    EXPECT_EQ(walk(fifo), objs{&c});
-    fifo.removeAll();
-    addAll(fifo, {&c, &d});
-    EXPECT_EQ(walk(fifo), (objs{&c, &d}));
+    EXPECT_TRUE(fifo.remove(a2)); // a: the earliest match
+    fifo.add(a2);
+    EXPECT_EQ(walk(fifo), (objs{&b, &c, &a2}));
     none.reset();
     EXPECT_TRUE(none.done());
 }
@@ -249,8 +211,7 @@ TEST_F(kavLibTest, HashCountsCollisionsAndWalksChainsInOrder)
     addAll(hash, {&a, &last, &other, &b, &c, &zero});
     EXPECT_EQ(hash.collisions(), 2u);
     EXPECT_EQ(walk(hash), (objs{&zero, &c, &b, &a, &other, &last}));
-    EXPECT_TRUE(hash.remove(other) && hash.remove(a));
-    EXPECT_EQ(hash.collisions(), 1u);
+    EXPECT_TRUE(hash.remove(other) && hash.remove(a) && hash.collisions() == 1u);
     EXPECT_EQ(hash.find(kavTestElem(7 + 4191)), &b);
     struct Misplaced : kavTestElem { // equal, but in another chain
         using kavTestElem::kavTestElem;
@@ -290,7 +251,8 @@ TEST_F(kavLibTest, HashIteratorRescansOnReset)
 }
 
 // Under flag 5 the hash line shows "CT[n] CL[c]" whatever flag 6 says;
-// without it, the plain container dump.
+// without it, the plain container dump.  (The string table's dump shows the
+// hash line under the object line's flags.)
 TEST_F(kavLibTest, HashDumpTexts)
 {
     kavTestElem a(1), b(1 + 4191), c(2);
@@ -300,13 +262,6 @@ TEST_F(kavLibTest, HashDumpTexts)
     EXPECT_EQ(dumpText(hash, 2, 0), "  kavHash CT[3]\n      kavObject       kavObject       kavObject ");
     kavLib::set(5);
     EXPECT_EQ(dumpText(hash, 0, 1), "kavHash CT[3] CL[1]\n    kavObject \n    kavObject \n    kavObject \n");
-    kavLib::clr(6);
-    kavLib::set(3);
-    kavLib::set(1);
-    EXPECT_EQ(maskPointers(dumpText(hash, 1, 1)), " kavHash @[@PTR] RC[0] CT[3] CL[1]\n"
-                                                "     kavObject @[@PTR] RC[0] \n"
-                                                "     kavObject @[@PTR] RC[0] \n"
-                                                "     kavObject @[@PTR] RC[0] \n");
 }
 
 // A hash of the chain count or more would index past the chain array: add

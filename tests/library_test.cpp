@@ -7,14 +7,6 @@
 #include <regex>
 #include <set>
 
-// Right after loading (every test runs in a process of its own), or after
-// any fixture has put the state back.
-TEST(kavLibLoad, FlagsStartCleared)
-{
-    for (int n = 0; n < 200; ++n)
-        EXPECT_FALSE(kavLib::get(n)) << n;
-}
-
 // Flags are set and cleared one by one or all at once; space() fills and
 // returns the one shared buffer.
 TEST_F(kavLibTest, FlagsAndIndentation)
@@ -26,7 +18,8 @@ TEST_F(kavLibTest, FlagsAndIndentation)
     kavLib::set(199);
     EXPECT_TRUE(!kavLib::get(7) && kavLib::get(0) && kavLib::get(199));
     kavLib::clrAll();
-    EXPECT_FALSE(kavLib::get(0) || kavLib::get(199));
+    for (int n = 0; n < 200; ++n)
+        EXPECT_FALSE(kavLib::get(n)) << n;
 
     char* four = kavLib::space(4);
     EXPECT_STREQ(four, "    ");
@@ -35,9 +28,12 @@ TEST_F(kavLibTest, FlagsAndIndentation)
     EXPECT_EQ(std::strlen(kavLib::space(200)), 127u); // never past the buffer
 }
 
-// init establishes the global table once and clears flags only when asked;
-// reInit releases every pool and starts a new, empty global table.
-TEST_F(kavLibTest, InitAndReInit)
+// init establishes the global table once and clears flags only when asked.
+// tempInit(null) makes a new pool each time, yet the temporary table stays
+// where it was; tempReset empties the table's pool and keeps it (and does
+// nothing without a table).  reInit releases every pool and starts a new,
+// empty global table; reset leaves no table.  Neither touches the flags.
+TEST_F(kavLibTest, StartUpTemporaryTableAndReset)
 {
     kavLib::set(4);
     kavLib::init(false);
@@ -48,48 +44,32 @@ TEST_F(kavLibTest, InitAndReInit)
     kavLib::init(true);
     EXPECT_TRUE(kavStringTbl::table() == table && kavString("abc").elem() == abc.elem());
     EXPECT_FALSE(kavLib::get(4));
-
-    kavLib::tempInit(nullptr);
-    kavString("scratch");
-    kavLib::set(5);
-    kavLib::reInit(false);
-    EXPECT_TRUE(kavLib::get(5));
-    EXPECT_EQ(kavStringTbl::tempTable(), nullptr);
-    EXPECT_EQ(kavPool::npools(), 1u);
-    EXPECT_EQ(kavPool::mainPool()->umem(), pooledSize(sizeof(kavStringTbl)));
-    kavLib::reInit(true);
-    EXPECT_FALSE(kavLib::get(5));
-}
-
-// tempInit(null) makes a new pool each time, yet the temporary table stays
-// where it was; tempReset empties the table's pool and keeps it (and does
-// nothing without a table); reset releases every pool and leaves no table.
-TEST_F(kavInitTest, TemporaryTableAndReset)
-{
-    kavString global("abc");
     const unsigned int mainUsed = kavPool::mainPool()->umem();
     kavLib::tempReset(); // no temporary table: nothing to do
 
     kavLib::tempInit(nullptr);
     const kavStringTbl* temp = kavStringTbl::tempTable();
     kavPool* tempPool = temp->getPool();
-    kavString scratch("abc");
-    EXPECT_TRUE(scratch.elem()->getPool() == tempPool && tempPool != kavPool::mainPool());
+    EXPECT_TRUE(kavString("abc").elem()->getPool() == tempPool && tempPool != kavPool::mainPool());
     kavLib::tempInit(nullptr);
-    EXPECT_EQ(kavStringTbl::tempTable(), temp);
-    EXPECT_EQ(kavPool::npools(), 3u);
+    EXPECT_TRUE(kavStringTbl::tempTable() == temp && kavPool::npools() == 3u);
     kavLib::tempReset();
-    EXPECT_EQ(kavStringTbl::tempTable(), nullptr);
-    EXPECT_TRUE(kavPool::npools() == 3u && tempPool->amem() == 0u);
-    EXPECT_EQ(kavString("abc").elem(), global.elem());
-    EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed);
+    EXPECT_TRUE(kavStringTbl::tempTable() == nullptr && kavPool::npools() == 3u && tempPool->amem() == 0u);
+    EXPECT_TRUE(kavString("abc").elem() == abc.elem() && kavPool::mainPool()->umem() == mainUsed);
 
+    kavLib::tempInit(nullptr);
+    kavString("scratch");
+    kavLib::set(5);
+    kavLib::reInit(false);
+    EXPECT_TRUE(kavLib::get(5) && kavStringTbl::tempTable() == nullptr && kavPool::npools() == 1u);
+    EXPECT_EQ(kavPool::mainPool()->umem(), pooledSize(sizeof(kavStringTbl)));
+    kavLib::reInit(true);
+    EXPECT_FALSE(kavLib::get(5));
     kavLib::tempInit(nullptr);
     kavLib::set(3);
     kavLib::reset();
-    EXPECT_TRUE(kavStringTbl::table() == nullptr && kavStringTbl::tempTable() == nullptr);
+    EXPECT_TRUE(kavStringTbl::table() == nullptr && kavStringTbl::tempTable() == nullptr && kavLib::get(3));
     EXPECT_TRUE(kavPool::npools() == 1u && kavPool::mainPool()->amem() == 0u);
-    EXPECT_TRUE(kavLib::get(3));
 }
 
 namespace {

@@ -36,9 +36,9 @@ TEST_F(kavInitTest, NameStringLivesInTheObjectsPool)
     EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed);
 }
 
-// Named objects are equal by their stored name's element (a name from the
-// temporary table is another element) and hash like it, but order by the
-// text of the virtual name(), which dump shows too.
+// Named objects are equal by their stored name's element and hash like it
+// (so a hash container finds them by a string key), but order by the text
+// of the virtual name(), which dump shows too.
 TEST_F(kavInitTest, NamedObjectsCompareByName)
 {
     kavString bob("bob"), zed("zed");
@@ -52,36 +52,6 @@ TEST_F(kavInitTest, NamedObjectsCompareByName)
     EXPECT_TRUE(obj.objcmp(bob) > 0 && obj.objcmp(plainBob) > 0 && plainBob.objcmp(zed) < 0);
     EXPECT_EQ(plainBob.objcmp(plain), addressOrder(&plainBob, &plain));
     EXPECT_EQ(dumpText(obj, 0, 0), "kavNamedObj zed ");
-
-    kavLib::tempInit(nullptr);
-    kavNamedObj scratch(kavString("bob"));
-    EXPECT_FALSE(plainBob.isEqual(scratch) || scratch.isEqual(bob));
-    EXPECT_EQ(plainBob.objcmp(scratch), 0);
-    kavLib::tempReset();
-}
-
-// A hash container of named objects is searched with a string key, in the
-// chain of the stored name, and deletes its pooled objects when it goes; a
-// sorted list keeps them in the order of name().
-TEST_F(kavInitTest, ContainersOfNamedObjectsAreSearchedWithStrings)
-{
-    kavString keys[] = {"pear", "apple", "fig", "bob", "zed"};
-    const unsigned int mainUsed = kavPool::mainPool()->umem();
-    {
-        kavHash<4191> hash;
-        kavNamedObj* pooled = new kavNamedObj(keys[0]);
-        aliasObj* alias = new aliasObj(keys[3], keys[4]);
-        addAll(hash, {new kavNamedObj(keys[1]), pooled, alias});
-        EXPECT_TRUE(hash.find(keys[0]) == pooled && hash.find(keys[3]) == alias && hash.find(keys[4]) == nullptr);
-        EXPECT_TRUE(hash.remove(keys[0]) && hash.find(keys[0]) == nullptr);
-    }
-    EXPECT_EQ(kavPool::mainPool()->umem(), mainUsed);
-
-    kavNamedObj pear(keys[0]), apple(keys[1]), fig(keys[2]);
-    aliasObj grape(kavString("aaa"), kavString("grape"));
-    kavSList list;
-    addAll(list, {&pear, &apple, &grape, &fig});
-    EXPECT_EQ(walk(list), (objs{&apple, &fig, &grape, &pear}));
 }
 
 // The object line, then the name: on the same line with flag 4 clear, on
