@@ -3,7 +3,6 @@
 #include "testutil.h"
 
 #include <array>
-#include <memory>
 
 namespace {
 
@@ -76,27 +75,6 @@ TEST_F(kavLibTest, CutsPiecesFromTheFrontOfANewBlock)
     }
 }
 
-// A piece below 512 bytes waits on the list of its class even where it
-// touches free memory; larger pieces go back among the free blocks and merge
-// with free memory on either side.
-TEST_F(kavLibTest, TakesPiecesBack)
-{
-    kavPool p;
-    char* x = piece(p, 500);
-    p.free(x, 500);
-    EXPECT_EQ(statsOf(p), (stats{8000, 7496, 504, 0, 1, 1, 1}));
-    EXPECT_EQ(piece(p, 497), x);
-    char* a = piece(p, 512);
-    char* b = piece(p, 1024);
-    char* c = piece(p, 512);
-    p.free(a, 505); // rounds like 512
-    p.free(c, 512); // merges with the free rest of the block
-    EXPECT_EQ(statsOf(p), (stats{8000, 6472, 0, 1528, 1, 2, 0}));
-    p.free(b, 1024); // merges with both
-    EXPECT_EQ(statsOf(p), (stats{8000, 7496, 0, 504, 1, 1, 0}));
-    EXPECT_EQ(piece(p, 7496), a); // one free block, from a to the end
-}
-
 // establish adds a block of a chosen size (at least 8000 bytes) at any time;
 // alloc calls it, through the virtual table, for the first request of a pool
 // without blocks, also after release() has given every block back.
@@ -138,25 +116,11 @@ TEST_F(kavPoolDeathTest, RejectsANullPieceAZeroSizeAndSizesThatWrap)
     }
 }
 
-// The main pool is number 0; a new pool takes the number of the newest live
-// pool plus 1.
-TEST_F(kavLibTest, NumbersPoolsAfterTheNewest)
-{
-    EXPECT_EQ(kavPool::mainPool()->getNum(), 0);
-    auto p1 = std::make_unique<kavPool>();
-    auto p2 = std::make_unique<kavPool>();
-    auto p3 = std::make_unique<kavPool>(); // made while pool 2 still lives
-    EXPECT_TRUE(p1->getNum() == 1 && p2->getNum() == 2 && p3->getNum() == 3);
-    p3.reset();
-    EXPECT_EQ(kavPool().getNum(), 3);
-    p1.reset(); // an older pool leaves: the numbers stay
-    EXPECT_EQ(kavPool().getNum(), 3);
-}
-
 // releaseAll empties the main pool and deletes the others, skipping every
-// pool whose release flag is clear, wherever it stands in the registry.  The
-// main pool role moves to another pool (never to none); the former main pool
-// becomes an ordinary pool that releaseAll deletes.
+// pool whose release flag is clear, wherever it stands in the registry; a new
+// pool then takes the number of the newest live pool plus 1.  The main pool
+// role moves to another pool (never to none); the former main pool becomes an
+// ordinary pool that releaseAll deletes.
 TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
 {
     kavPool* main = kavPool::mainPool();
