@@ -94,7 +94,7 @@ using boxes = std::initializer_list<kavContainer*>;
 // container in it go there).
 struct World {
     kavPool* pool = nullptr;
-    kavPool scratch, raw;
+    kavKeptPool scratch, raw;
     kavList list;
     kavSList slist;
     kavFifo fifo;
@@ -102,7 +102,6 @@ struct World {
     kavTestElem automatic{-1};
     std::vector<kavObject*> made;
 
-    World() { scratch.setReleaseFlag(false), raw.setReleaseFlag(false); }
     ~World()
     {
         for (kavContainer* c : boxes{&list, &fifo, &slist})

@@ -26,7 +26,6 @@
 #include <iterator>
 #include <map>
 #include <new>
-#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -207,8 +206,10 @@ struct plainPool {
 
     unsigned int recycledCount() const
     {
-        return std::accumulate(std::begin(recycled), std::end(recycled), 0u,
-                               [](unsigned int n, const auto& list) { return n + static_cast<unsigned int>(list.size()); });
+        std::size_t n = 0;
+        for (const auto& list : recycled)
+            n += list.size();
+        return static_cast<unsigned int>(n);
     }
 
     // The free-block line of the pool's report, as the pool must write it.
@@ -222,15 +223,14 @@ struct plainPool {
     }
 };
 
-// The free-block line of the pool's report (library flag 0 lists them).
+// The free-block line of the pool's report (library flag 0 lists them; it
+// is clear afterwards).
 inline std::string freeLine(const kavPool& p)
 {
-    const bool listed = kavLib::get(0);
-    kavLib::set(0);
     std::ostringstream os;
+    kavLib::set(0);
     os << p;
-    if (!listed)
-        kavLib::clr(0);
+    kavLib::clr(0);
     const std::string text = os.str();
     const std::size_t at = text.find("  Free blocks:");
     return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
