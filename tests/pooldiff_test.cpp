@@ -70,17 +70,13 @@ struct Pair {
     }
 };
 
-// Sizes 1 to 20 000: mostly small, some large, a few above a block.
+// Sizes 1 to 20 000: half of them small (recycled), a third up to 3504, most
+// of the rest up to a block, a few above.
 unsigned int randomSize(std::mt19937& rng)
 {
-    const unsigned int m = rng() % 100;
-    if (m < 50)
-        return 1 + rng() % 504;
-    if (m < 85)
-        return 505 + rng() % 3000;
-    if (m < 97)
-        return 3505 + rng() % 4600;
-    return 8105 + rng() % 11896;
+    static const unsigned int from[] = {1, 505, 3505, 8105}, count[] = {504, 3000, 4600, 11896};
+    const auto band = static_cast<std::size_t>(std::discrete_distribution<>{50, 35, 12, 3}(rng));
+    return from[band] + rng() % count[band];
 }
 
 // `ops` random calls against the model, pieces given back at random, newest
