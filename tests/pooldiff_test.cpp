@@ -54,7 +54,7 @@ struct Pair {
         EXPECT_EQ((std::array<std::size_t, 5>{pool.amem(), pool.fmem(), pool.rmem(), pool.umem(), blocksMade.size()}),
                   (std::array<std::size_t, 5>{model.amem, model.fmem, model.rmem, model.umem, model.blocks}))
             << "amem fmem rmem umem, blocks made; call " << calls;
-        if (all || ++calls % 4096 == 0) {
+        if (++calls % 4096 == 0 || all) {
             EXPECT_EQ((std::array<std::size_t, 3>{pool.ablocks(), pool.fblocks(), pool.rblocks()}),
                       (std::array<std::size_t, 3>{model.blocks, model.freeBlocks.size(), model.recycledCount()}));
             EXPECT_EQ(freeLine(pool), model.freeLine());
@@ -115,11 +115,7 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
 }
 
 // Sanitized and checked builds run a quarter of the calls.
-#if KAVLIB_CHECKED || KAVLIB_ASAN
-constexpr unsigned int manyOps = 250000;
-#else
-constexpr unsigned int manyOps = 1000000;
-#endif
+constexpr unsigned int manyOps = KAVLIB_CHECKED || KAVLIB_ASAN ? 250000 : 1000000;
 
 } // namespace
 
