@@ -46,7 +46,6 @@ inline long long newCalls = 0, deleteCalls = 0; // heap calls that succeeded
 inline bool armed = false;       // failing is on (inside a library call)
 inline long long armedCalls = 0; // heap calls made while armed
 inline long long failAt = 0;     // the armed call that fails (0: none)
-inline bool failed = false;      // the armed call has failed
 
 inline bool inArena(void* p) { return arena != nullptr && p >= arena && p < arena + arenaSize; }
 
@@ -89,10 +88,8 @@ inline void* place(std::size_t n)
 void* operator new(std::size_t n)
 {
     using namespace heapWatch;
-    if (armed && ++armedCalls == failAt) {
-        failed = true;
+    if (armed && ++armedCalls == failAt)
         throw std::bad_alloc();
-    }
     void* p = watching && placing && n >= 8000 && arena != nullptr ? place(n) : nullptr;
     if (p == nullptr)
         p = std::malloc(n == 0 ? 1 : n);
