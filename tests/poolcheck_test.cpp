@@ -43,8 +43,8 @@ struct carved {
 
 } // namespace
 
-// Every misuse stops the program with its own report; a size that rounds like
-// the request is the same size.
+// Every misuse stops the program with its own report.  (A size that rounds
+// like the request is the same size: pooldiff_test frees with such sizes.)
 TEST_F(kavLibTest, CheckedPoolReportsMisuse)
 {
     const std::vector<std::tuple<const char*, int, std::function<void()>>> cases = {
@@ -89,11 +89,6 @@ TEST_F(kavLibTest, CheckedPoolReportsMisuse)
     };
     for (const auto& [expr, line, commit] : cases)
         EXPECT_DEATH(commit(), assertionReport(expr, "kavpool", line)) << expr;
-
-    kavPool pool;
-    pool.free(pool.alloc(512), 505);
-    pool.free(pool.alloc(9), 16);
-    EXPECT_EQ(pool.umem(), 0u);
 }
 
 #endif
