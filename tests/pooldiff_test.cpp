@@ -51,11 +51,11 @@ struct Pair {
     }
     void check(bool all = false)
     {
-        EXPECT_EQ((std::array<std::size_t, 5>{pool.amem(), pool.fmem(), pool.rmem(), pool.umem(), blocksMade.size()}),
+        ASSERT_EQ((std::array<std::size_t, 5>{pool.amem(), pool.fmem(), pool.rmem(), pool.umem(), blocksMade.size()}),
                   (std::array<std::size_t, 5>{model.amem, model.fmem, model.rmem, model.umem, model.blocks}))
             << "amem fmem rmem umem, blocks made; call " << calls;
         if (++calls % 4096 == 0 || all) {
-            EXPECT_EQ((std::array<std::size_t, 3>{pool.ablocks(), pool.fblocks(), pool.rblocks()}),
+            ASSERT_EQ((std::array<std::size_t, 3>{pool.ablocks(), pool.fblocks(), pool.rblocks()}),
                       (std::array<std::size_t, 3>{model.blocks, model.freeBlocks.size(), model.recycledCount()}));
             EXPECT_EQ(freeLine(pool), model.freeLine());
         }
