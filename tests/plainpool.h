@@ -26,7 +26,6 @@
 #include <iterator>
 #include <map>
 #include <new>
-#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -47,7 +46,6 @@ inline long long newCalls = 0, deleteCalls = 0; // heap calls that succeeded
 inline bool armed = false;       // failing is on (inside a library call)
 inline long long armedCalls = 0; // heap calls made while armed
 inline long long failAt = 0;     // the armed call that fails (0: none)
-inline bool failed = false;      // the armed call has failed
 
 inline bool inArena(void* p) { return arena != nullptr && p >= arena && p < arena + arenaSize; }
 
@@ -90,10 +88,8 @@ inline void* place(std::size_t n)
 void* operator new(std::size_t n)
 {
     using namespace heapWatch;
-    if (armed && ++armedCalls == failAt) {
-        failed = true;
+    if (armed && ++armedCalls == failAt)
         throw std::bad_alloc();
-    }
     void* p = watching && placing && n >= 8000 && arena != nullptr ? place(n) : nullptr;
     if (p == nullptr)
         p = std::malloc(n == 0 ? 1 : n);
@@ -207,8 +203,10 @@ struct plainPool {
 
     unsigned int recycledCount() const
     {
-        return std::accumulate(std::begin(recycled), std::end(recycled), 0u,
-                               [](unsigned int n, const auto& list) { return n + static_cast<unsigned int>(list.size()); });
+        std::size_t n = 0;
+        for (const auto& list : recycled)
+            n += list.size();
+        return static_cast<unsigned int>(n);
     }
 
     // The free-block line of the pool's report, as the pool must write it.
@@ -222,15 +220,14 @@ struct plainPool {
     }
 };
 
-// The free-block line of the pool's report (library flag 0 lists them).
+// The free-block line of the pool's report (library flag 0 lists them; it
+// is clear afterwards).
 inline std::string freeLine(const kavPool& p)
 {
-    const bool listed = kavLib::get(0);
-    kavLib::set(0);
     std::ostringstream os;
+    kavLib::set(0);
     os << p;
-    if (!listed)
-        kavLib::clr(0);
+    kavLib::clr(0);
     const std::string text = os.str();
     const std::size_t at = text.find("  Free blocks:");
     return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
