@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     blocksMade.clear();
     kavPool pool;
     plainPool m;
-    std::vector<Piece> live;
+    static std::vector<Piece> live; // kept grown from input to input
+    live.clear();
     unsigned int steps = 0;
     kavLib::set(0); // reports list the free blocks
 
