@@ -272,7 +272,8 @@ kavStrIndex* kavStringTbl::answeringIndex() const
 }
 
 // Made on first use: for each chain, every element from the head; the first
-// plain element of each text is the one held.
+// plain element of each text is the one held.  A table that holds nothing yet
+// (every new one) is not walked: its 4191 chains are all empty.
 kavStrIndex* kavStringTbl::answeringIndexMade()
 {
     if (kavStrIndex* index = kavStrIndex::remembered(this)) // only an exact table has one
@@ -282,7 +283,7 @@ kavStrIndex* kavStringTbl::answeringIndexMade()
     kavStrIndex* index = kavStrIndex::of(getPool(), this);
     if (index == nullptr) {
         index = kavStrIndex::make(*getPool(), this);
-        for (unsigned int i = 0; i < 4191u && index != nullptr; ++i) {
+        for (unsigned int i = 0; i < 4191u && index != nullptr && count() > 0; ++i) {
             for (const kavLinkObj* link = chainHead(i); link != nullptr && index != nullptr; link = link->_next) {
                 kavObject& o = link->getObj();
                 if (!isPlain(o)) {
