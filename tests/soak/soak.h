@@ -48,7 +48,10 @@ template <unsigned int chains = 4191>
 class Run {
 public:
     /// Random choices from a generator seeded with `seed`.
-    explicit Run(unsigned int seed) : _random(seed) { kavLib::init(false); }
+    explicit Run(unsigned int seed)
+        : Run([r = std::mt19937(seed)](unsigned int n) mutable { return std::uniform_int_distribution<unsigned int>(0, n - 1)(r); })
+    {
+    }
     /// Choices from `source`, which answers a number below its argument (a
     /// fuzzer's input).  With `keepTable` the run ends by giving back all it
     /// made instead of a reset, and checks that the main pool then holds
@@ -104,12 +107,7 @@ private:
         bool pooled = false;
     };
 
-    unsigned int pick(unsigned int n)
-    {
-        if (_source)
-            return _source(n) % n;
-        return std::uniform_int_distribution<unsigned int>(0, n - 1)(_random);
-    }
+    unsigned int pick(unsigned int n) { return _source(n) % n; }
     kavContainer& box(unsigned int c) { return c == 0 ? static_cast<kavContainer&>(_list) : c == 1 ? static_cast<kavContainer&>(_slist) : c == 2 ? static_cast<kavContainer&>(_fifo) : *_hash; }
     Elem* any()
     {
@@ -199,22 +197,17 @@ private:
         }
     }
     unsigned int chainOf(unsigned int c, const Elem* e) const { return c == 3 ? static_cast<unsigned int>(e->key) % chains : 0; }
-    // The iteration order: the hash container walks its chains from 0 up.
-    std::vector<kavObject*> model(unsigned int c) const
-    {
-        std::vector<kavObject*> out(_m[c].begin(), _m[c].end());
-        if (c == 3)
-            std::stable_sort(out.begin(), out.end(), [this](kavObject* a, kavObject* b) {
-                return chainOf(3, static_cast<Elem*>(a)) < chainOf(3, static_cast<Elem*>(b));
-            });
-        return out;
-    }
+    // The iteration order is link order, but the hash container walks its
+    // chains from 0 up.
     void verify(unsigned int c)
     {
-        std::vector<kavObject*> got;
+        _got.clear();
         for (kavObject& o : box(c))
-            got.push_back(&o);
-        check(got == model(c), "iteration order", _step);
+            _got.push_back(static_cast<Elem*>(&o));
+        _want.assign(_m[c].begin(), _m[c].end());
+        if (c == 3)
+            std::stable_sort(_want.begin(), _want.end(), [this](Elem* a, Elem* b) { return chainOf(3, a) < chainOf(3, b); });
+        check(_got == _want, "iteration order", _step);
         check(box(c).count() == static_cast<int>(_m[c].size()), "count", _step);
     }
     void removeAll(unsigned int c)
@@ -270,28 +263,20 @@ private:
     // elements up to the first pooled one.  An unpooled element's heap link
     // behind that would never be given back (the guide says so): such
     // elements are taken out first, so that a run leaves no heap memory.
-    // Answers what the reset leaves in container c.
-    std::deque<Elem*> beforeReset(unsigned int c)
+    // What is left of the model then is what the reset leaves: the unpooled.
+    void beforeReset(unsigned int c)
     {
-        const auto walk = [&](const std::function<void(Elem*, bool)>& visit) {
-            std::set<unsigned int> cut;
-            for (Elem* e : std::deque<Elem*>(_m[c])) {
-                if (e->getPool() != nullptr)
-                    cut.insert(chainOf(c, e));
-                else
-                    visit(e, cut.count(chainOf(c, e)) != 0);
-            }
-        };
-        walk([&](Elem* e, bool stranded) {
-            for (; stranded && box(c).remove(*e); --_live[e].holders)
+        std::set<unsigned int> cut;
+        std::set<Elem*> stranded;
+        for (Elem* e : _m[c])
+            if (e->getPool() != nullptr)
+                cut.insert(chainOf(c, e));
+            else if (cut.count(chainOf(c, e)) != 0)
+                stranded.insert(e);
+        for (Elem* e : stranded)
+            while (box(c).remove(*e))
                 _m[c].erase(std::find(_m[c].begin(), _m[c].end(), e));
-        });
-        std::deque<Elem*> keep;
-        walk([&](Elem* e, bool behindCut) {
-            if (!behindCut)
-                keep.push_back(e);
-        });
-        return keep;
+        _m[c].erase(std::remove_if(_m[c].begin(), _m[c].end(), [](Elem* e) { return e->getPool() != nullptr; }), _m[c].end());
     }
     // Everything goes; containers that still hold elements keep their links
     // up to the first that went with a pool.
@@ -299,9 +284,8 @@ private:
     {
         if (emptyFirst)
             emptyAll();
-        std::deque<Elem*> keep[4]; // read before the reset: the pooled objects go with it
         for (unsigned int c = 0; c < 4; ++c)
-            keep[c] = beforeReset(c);
+            beforeReset(c); // before the reset: the pooled objects go with it
         for (auto it = _live.begin(); it != _live.end();)
             it = it->second.pooled ? _live.erase(it) : std::next(it);
         kavLib::reInit(false);
@@ -313,14 +297,12 @@ private:
         for (auto& kv : _live)
             kv.second.holders = 0;
         for (unsigned int c = 0; c < 4; ++c) {
-            _m[c] = keep[c];
-            for (Elem* e : keep[c])
+            for (Elem* e : _m[c])
                 ++_live[e].holders;
             verify(c);
         }
     }
 
-    std::mt19937 _random;
     std::function<unsigned int(unsigned int)> _source;
     bool _keepTable = false;
     unsigned int _mainUsed = 0; // the main pool's umem() at the start
@@ -336,6 +318,7 @@ private:
     std::deque<Elem> _unpooled;
     std::map<Elem*, Info> _live;
     std::deque<Elem*> _m[4]; // the containers' models, in link order
+    std::vector<Elem*> _got, _want; // what verify() compares
     std::map<std::string, const kavStrElem*> _texts, _tempTexts;
 };
 
