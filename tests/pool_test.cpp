@@ -157,17 +157,14 @@ TEST_F(kavLibTest, ReportsPools)
     EXPECT_EQ(detailed([&](std::ostream& s) { EXPECT_EQ(&(s << p), &s); }),
               "Pool 1 @@PTR Alloc=0 Used=0 FreeB=0 FreeR=0\n  Allocated blocks: \n  Free blocks: \n");
 
-    // [a b c: 16 each][d: 600][e: 24][free], and a second block in use.
-    char* a = piece(p, 16);
-    char* b = piece(p, 16);
-    char* c = piece(p, 16);
-    char* d = piece(p, 600);
-    char* e = piece(p, 24);
+    // [16][16][16][600][24][free], and a second block in use; then the five
+    // pieces go back.
+    std::vector<std::pair<char*, unsigned int>> cut;
+    for (unsigned int size : {16, 16, 16, 600, 24})
+        cut.emplace_back(piece(p, size), size);
     piece(p, 9000);
-    for (char* x : {a, b, c})
-        p.free(x, 16);
-    p.free(d, 600);
-    p.free(e, 24);
+    for (const auto& [at, size] : cut)
+        p.free(at, size);
     const std::string line = "Pool 1 @@PTR Alloc=17000 Used=9000 FreeB=7928 FreeR=72\n";
     const std::string detail = line +
                                "  Allocated blocks:  @@PTR(9000) @@PTR(8000)\n"
