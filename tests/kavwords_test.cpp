@@ -18,26 +18,25 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifdef _WIN32
-// The demo sits beside this program; the shell (cmd) takes Windows paths.
-std::string demoCommand()
+// Runs the demo, which sits beside this program, with `args` through cmd
+// (which takes Windows paths, and the outer quotes off a command line that
+// starts with one); its exit code as std::system gives it.
+int runDemo(const std::string& args)
 {
     char self[MAX_PATH];
     const DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    return "\"" + (fs::path(std::string(self, n)).parent_path() / KAVWORDS).string() + "\"";
+    const std::string demo = (fs::path(std::string(self, n)).parent_path() / KAVWORDS).string();
+    return std::system(("\"\"" + demo + "\" " + args + "\"").c_str());
 }
-// cmd takes the outer quotes off a command line that starts with one.
-std::string shellLine(const std::string& line) { return "\"" + line + "\""; }
-// std::system gives the program's exit code as it is.
-int exitStatus(int status) { return status; }
 #else
-// The demo as this build's programs run: through the emulator, if any.
-std::string demoCommand()
+// Runs the demo with `args` as this build's programs run (through the
+// emulator, if any); its exit status.
+int runDemo(const std::string& args)
 {
     const char* emulator = std::getenv("KAVLIB_TEST_EMULATOR");
-    return std::string(emulator ? emulator : "") + " \"" KAVWORDS "\"";
+    const int status = std::system((std::string(emulator ? emulator : "") + " \"" KAVWORDS "\" " + args).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-std::string shellLine(const std::string& line) { return line; }
-int exitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 #endif
 
 // A file as the demo wrote it, its line ends as they are on Unix.  (On
@@ -97,8 +96,7 @@ protected:
     void check(const std::vector<runCase>& cases)
     {
         for (const runCase& c : cases) {
-            const int status = std::system(shellLine(demoCommand() + " <stdin.txt >out.txt 2>err.txt " + c.args).c_str());
-            EXPECT_EQ(exitStatus(status), c.status) << c.args;
+            EXPECT_EQ(runDemo("<stdin.txt >out.txt 2>err.txt " + c.args), c.status) << c.args;
             EXPECT_EQ(slurp("err.txt"), c.err) << c.args;
             const std::string out = maskPointers(slurp("out.txt"));
             for (const std::string& piece : c.out)
