@@ -125,8 +125,8 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
         kept->setReleaseFlag(false);
         kavPool::releaseAll();
         EXPECT_EQ(statsOf(*kept), (stats{8000, 7896, 0, 104, 1, 1, 0}));
-        EXPECT_EQ(kavPool::npools(), kept == main ? 1u : 2u);
-        EXPECT_EQ(kavPool::apools(), 8000u); // the main pool was emptied unless kept
+        // Pools left; bytes of all pools (the main pool was emptied unless kept).
+        EXPECT_EQ(std::make_pair(kavPool::npools(), kavPool::apools()), std::make_pair(kept == main ? 1u : 2u, 8000u));
         EXPECT_EQ(kavPool().getNum(), kept->getNum() + 1); // still the head
         kept->setReleaseFlag(true);
         kavPool::releaseAll();

@@ -30,15 +30,12 @@ inline void check(bool ok, const char* what, unsigned long long step)
     }
 }
 
-// An element with a unique key: equal only to itself, ordered by key.
+// An element with a unique key: equal only to itself, ordered by key (keys
+// count up from 0: their difference cannot overflow).
 struct Elem : kavObject {
     explicit Elem(int k) : key(k) {}
     unsigned int hash(int n) const override { return static_cast<unsigned int>(key) % static_cast<unsigned int>(n); }
-    int objcmp(const kavObject& o) const override
-    {
-        const int other = static_cast<const Elem&>(o).key;
-        return key < other ? -1 : key > other ? 1 : 0;
-    }
+    int objcmp(const kavObject& o) const override { return key - static_cast<const Elem&>(o).key; }
     int key;
 };
 
