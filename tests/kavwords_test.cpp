@@ -79,11 +79,10 @@ protected:
         write("k.txt", "b a c\nc b a\nd the The THE\n");
         write("d.txt", "b a\n");
         write("a.txt", "Don't DON'T don't 'quoted' rock'n'roll x''y\n");
-        std::string bytes("one\0two\xff\xfe three\n", 16);
-        bytes += std::string(2000000, 'x') + " ";          // one line of 2 MB, one word of 2 MB
-        bytes += std::string(63, 'y') + "\xc3\xa9" + " z"; // a UTF-8 letter across the 64-byte cut
-        bytes += " " + std::string(63, 'w') + "'s";             // an apostrophe at the cut
-        write("k.bin", bytes);
+        write("k.bin", std::string("one\0two\xff\xfe three\n", 16) +
+                           std::string(2000000, 'x') + " " +          // one line of 2 MB, one word of 2 MB
+                           std::string(63, 'y') + "\xc3\xa9" + " z" + // a UTF-8 letter across the 64-byte cut
+                           " " + std::string(63, 'w') + "'s");        // an apostrophe at the cut
     }
     void TearDown() override
     {

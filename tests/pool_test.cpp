@@ -26,7 +26,6 @@ template <class Print> std::string detailed(Print print)
     kavLib::clr(0);
     return maskPointers(os.str());
 }
-std::string detailed(const kavPool& p) { return detailed([&](std::ostream& os) { os << p; }); }
 
 // A pool with a report of its own that counts the calls of establish and
 // prepares a first block twice as large as asked for.
@@ -171,7 +170,7 @@ TEST_F(kavLibTest, ReportsPools)
                                "  Free blocks:  @@PTR(600) @@PTR(7328)\n"
                                "  Recycled Element: size=16 Number=3 Bytes=48\n"
                                "  Recycled Element: size=24 Number=1 Bytes=24\n";
-    EXPECT_EQ(detailed(p), detail);
+    EXPECT_EQ(detailed([&](std::ostream& os) { os << p; }), detail);
 
     customPool q;
     piece(*main, 8);

@@ -84,7 +84,6 @@ public:
             if (op < bound)
                 return (this->*run)(arg);
     }
-    unsigned long long steps() const { return _step; }
 
 private:
     struct Info {
