@@ -115,8 +115,7 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
     kavPool* main = kavPool::mainPool();
     for (int keep = 0; keep < 4; ++keep) {
         SCOPED_TRACE("kept pool " + std::to_string(keep));
-        kavPool* p1 = new kavPool;
-        kavPool* p2 = new kavPool;
+        kavPool *p1 = new kavPool, *p2 = new kavPool;
         kavPool* chain[] = {new kavPool, p2, p1, main}; // newest first
         for (kavPool* p : chain)
             p->alloc(100);
@@ -130,8 +129,7 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
         kept->setReleaseFlag(true);
         kavPool::releaseAll();
     }
-    kavPool* older = new kavPool;
-    kavPool* other = new kavPool;
+    kavPool *older = new kavPool, *other = new kavPool;
     kavPool::setMainPool(other);
     kavPool::setMainPool(nullptr);
     EXPECT_EQ(kavPool::mainPool(), other);
