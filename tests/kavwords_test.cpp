@@ -18,26 +18,25 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifdef _WIN32
-// The demo sits beside this program; the shell (cmd) takes Windows paths.
-std::string demoCommand()
+// Runs the demo, which sits beside this program, with `args` through cmd
+// (which takes Windows paths, and the outer quotes off a command line that
+// starts with one); its exit code as std::system gives it.
+int runDemo(const std::string& args)
 {
     char self[MAX_PATH];
     const DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    return "\"" + (fs::path(std::string(self, n)).parent_path() / KAVWORDS).string() + "\"";
+    const std::string demo = (fs::path(std::string(self, n)).parent_path() / KAVWORDS).string();
+    return std::system(("\"\"" + demo + "\" " + args + "\"").c_str());
 }
-// cmd takes the outer quotes off a command line that starts with one.
-std::string shellLine(const std::string& line) { return "\"" + line + "\""; }
-// std::system gives the program's exit code as it is.
-int exitStatus(int status) { return status; }
 #else
-// The demo as this build's programs run: through the emulator, if any.
-std::string demoCommand()
+// Runs the demo with `args` as this build's programs run (through the
+// emulator, if any); its exit status.
+int runDemo(const std::string& args)
 {
     const char* emulator = std::getenv("KAVLIB_TEST_EMULATOR");
-    return std::string(emulator ? emulator : "") + " \"" KAVWORDS "\"";
+    const int status = std::system((std::string(emulator ? emulator : "") + " \"" KAVWORDS "\" " + args).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-std::string shellLine(const std::string& line) { return line; }
-int exitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 #endif
 
 // A file as the demo wrote it, its line ends as they are on Unix.  (On
@@ -54,7 +53,8 @@ std::string slurp(const fs::path& path)
     return bytes;
 }
 
-// One run: the command line (shell syntax, standard input "y y"), then the
+// One run: the command line (shell syntax, standard input "y y"; it comes
+// after the redirections, so it may send the output elsewhere), then the
 // exit status, standard error and either the whole standard output or
 // (`whole` false) pieces of it, pointers masked.
 struct runCase {
@@ -79,11 +79,10 @@ protected:
         write("k.txt", "b a c\nc b a\nd the The THE\n");
         write("d.txt", "b a\n");
         write("a.txt", "Don't DON'T don't 'quoted' rock'n'roll x''y\n");
-        std::string bytes("one\0two\xff\xfe three\n", 16);
-        bytes += std::string(2000000, 'x') + " ";          // one line of 2 MB, one word of 2 MB
-        bytes += std::string(63, 'y') + "\xc3\xa9" + " z"; // a UTF-8 letter across the 64-byte cut
-        bytes += " " + std::string(63, 'w') + "'s";             // an apostrophe at the cut
-        write("k.bin", bytes);
+        write("k.bin", std::string("one\0two\xff\xfe three\n", 16) +
+                           std::string(2000000, 'x') + " " +          // one line of 2 MB, one word of 2 MB
+                           std::string(63, 'y') + "\xc3\xa9" + " z" + // a UTF-8 letter across the 64-byte cut
+                           " " + std::string(63, 'w') + "'s");        // an apostrophe at the cut
     }
     void TearDown() override
     {
@@ -96,8 +95,7 @@ protected:
     void check(const std::vector<runCase>& cases)
     {
         for (const runCase& c : cases) {
-            const int status = std::system(shellLine(demoCommand() + " " + c.args + " <stdin.txt >out.txt 2>err.txt").c_str());
-            EXPECT_EQ(exitStatus(status), c.status) << c.args;
+            EXPECT_EQ(runDemo("<stdin.txt >out.txt 2>err.txt " + c.args), c.status) << c.args;
             EXPECT_EQ(slurp("err.txt"), c.err) << c.args;
             const std::string out = maskPointers(slurp("out.txt"));
             for (const std::string& piece : c.out)
@@ -160,8 +158,8 @@ TEST_F(kavwordsTest, CountsKnownTexts)
     });
 }
 
-// A file that cannot be opened or read, and every malformed option: a
-// message, an exit status, and no output.
+// A file that cannot be opened or read, every malformed option, and output
+// that cannot be written: a message, an exit status, and no output.
 TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
 {
     const std::string range = ": not a number from 0 to 2147483647\n";
@@ -178,11 +176,8 @@ TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
         {"-w two-words", 2, "kavwords: --where: 'two-words' is not a single word of at most 64 bytes\n"},
         {"-n -1", 2, "kavwords: -n -1" + range},
         {"--top=99999999999", 2, "kavwords: --top=99999999999" + range},
-    });
 #ifndef _WIN32 // no device there that refuses every write
-    // Output that cannot be written fails too.
-    const int status = std::system(shellLine(demoCommand() + " k.txt >/dev/full 2>err.txt").c_str());
-    EXPECT_EQ(exitStatus(status), 1);
-    EXPECT_EQ(slurp("err.txt"), "kavwords: cannot write the output\n");
+        {"k.txt >/dev/full", 1, "kavwords: cannot write the output\n"},
 #endif
+    });
 }

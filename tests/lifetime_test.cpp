@@ -36,10 +36,8 @@ TEST_F(kavLibTest, ContainersOutliveThePoolOfTheirLinks)
 
     kavTestElem* pooled = new (&own) kavTestElem(8);
     list.add(kept), fifo.add(kept), slist.add(*pooled), hashed->add(*pooled);
-    EXPECT_EQ(walk(list), objs{&kept});
-    EXPECT_EQ(walk(fifo), objs{&kept});
-    EXPECT_EQ(walk(slist), objs{pooled});
-    EXPECT_EQ(walk(*hashed), objs{pooled});
+    EXPECT_EQ((std::vector<objs>{walk(list), walk(fifo), walk(slist), walk(*hashed)}),
+              (std::vector<objs>{{&kept}, {&kept}, {pooled}, {pooled}}));
     EXPECT_EQ(hashed->collisions(), 0u);
     EXPECT_EQ(list.count() + fifo.count() + slist.count() + hashed->count(), 4);
     EXPECT_EQ(kavPool::mainPool()->umem(), 0u); // walking took and gave back its iterators
@@ -101,8 +99,7 @@ TEST_F(kavLibTest, ReleaseAllDeletesOnlyPoolsMadeByNew)
     (new kavPool)->alloc(10);
     EXPECT_EQ(kavPool::npools(), 4u);
     kavPool::releaseAll();
-    EXPECT_EQ(kavCountedPool::deaths, 1);
-    EXPECT_EQ(kavPool::npools(), 2u);
-    EXPECT_EQ(automatic.amem(), 0u);
-    EXPECT_EQ(kavPool::apools(), 0u);
+    // Counted pools deleted, pools left, bytes of the automatic pool, bytes of all pools.
+    EXPECT_EQ(std::make_tuple(kavCountedPool::deaths, kavPool::npools(), automatic.amem(), kavPool::apools()),
+              std::make_tuple(1, 2u, 0u, 0u));
 }

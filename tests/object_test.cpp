@@ -56,8 +56,7 @@ TEST_F(kavLibTest, PooledObjectsAreCountedAndDeletedIntoTheirPool)
 // member, array-element, placed and copied objects have no pool and no count.
 TEST_F(kavLibTest, OnlyObjectsMadeByNewArePooled)
 {
-    kavPool* p1 = new kavPool;
-    kavPool* p2 = new kavPool;
+    kavPool *p1 = new kavPool, *p2 = new kavPool;
     Holder* h = new (p1) Holder(new (p2) Holder(new (p2) Maker));
     auto* h2 = static_cast<Holder*>(h->held);
     auto* m = static_cast<Maker*>(h2->held);

@@ -26,6 +26,7 @@
 #include <iterator>
 #include <map>
 #include <new>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -203,10 +204,8 @@ struct plainPool {
 
     unsigned int recycledCount() const
     {
-        std::size_t n = 0;
-        for (const auto& list : recycled)
-            n += list.size();
-        return static_cast<unsigned int>(n);
+        return std::accumulate(std::begin(recycled), std::end(recycled), 0u,
+                               [](unsigned int n, const auto& list) { return n + static_cast<unsigned int>(list.size()); });
     }
 
     // The free-block line of the pool's report, as the pool must write it.

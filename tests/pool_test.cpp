@@ -26,7 +26,6 @@ template <class Print> std::string detailed(Print print)
     kavLib::clr(0);
     return maskPointers(os.str());
 }
-std::string detailed(const kavPool& p) { return detailed([&](std::ostream& os) { os << p; }); }
 
 // A pool with a report of its own that counts the calls of establish and
 // prepares a first block twice as large as asked for.
@@ -116,8 +115,7 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
     kavPool* main = kavPool::mainPool();
     for (int keep = 0; keep < 4; ++keep) {
         SCOPED_TRACE("kept pool " + std::to_string(keep));
-        kavPool* p1 = new kavPool;
-        kavPool* p2 = new kavPool;
+        kavPool *p1 = new kavPool, *p2 = new kavPool;
         kavPool* chain[] = {new kavPool, p2, p1, main}; // newest first
         for (kavPool* p : chain)
             p->alloc(100);
@@ -125,14 +123,13 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
         kept->setReleaseFlag(false);
         kavPool::releaseAll();
         EXPECT_EQ(statsOf(*kept), (stats{8000, 7896, 0, 104, 1, 1, 0}));
-        EXPECT_EQ(kavPool::npools(), kept == main ? 1u : 2u);
-        EXPECT_EQ(kavPool::apools(), 8000u); // the main pool was emptied unless kept
+        // Pools left; bytes of all pools (the main pool was emptied unless kept).
+        EXPECT_EQ(std::make_pair(kavPool::npools(), kavPool::apools()), std::make_pair(kept == main ? 1u : 2u, 8000u));
         EXPECT_EQ(kavPool().getNum(), kept->getNum() + 1); // still the head
         kept->setReleaseFlag(true);
         kavPool::releaseAll();
     }
-    kavPool* older = new kavPool;
-    kavPool* other = new kavPool;
+    kavPool *older = new kavPool, *other = new kavPool;
     kavPool::setMainPool(other);
     kavPool::setMainPool(nullptr);
     EXPECT_EQ(kavPool::mainPool(), other);
@@ -157,24 +154,21 @@ TEST_F(kavLibTest, ReportsPools)
     EXPECT_EQ(detailed([&](std::ostream& s) { EXPECT_EQ(&(s << p), &s); }),
               "Pool 1 @@PTR Alloc=0 Used=0 FreeB=0 FreeR=0\n  Allocated blocks: \n  Free blocks: \n");
 
-    // [a b c: 16 each][d: 600][e: 24][free], and a second block in use.
-    char* a = piece(p, 16);
-    char* b = piece(p, 16);
-    char* c = piece(p, 16);
-    char* d = piece(p, 600);
-    char* e = piece(p, 24);
+    // [16][16][16][600][24][free], and a second block in use; then the five
+    // pieces go back.
+    std::vector<std::pair<char*, unsigned int>> cut;
+    for (unsigned int size : {16, 16, 16, 600, 24})
+        cut.emplace_back(piece(p, size), size);
     piece(p, 9000);
-    for (char* x : {a, b, c})
-        p.free(x, 16);
-    p.free(d, 600);
-    p.free(e, 24);
+    for (const auto& [at, size] : cut)
+        p.free(at, size);
     const std::string line = "Pool 1 @@PTR Alloc=17000 Used=9000 FreeB=7928 FreeR=72\n";
     const std::string detail = line +
                                "  Allocated blocks:  @@PTR(9000) @@PTR(8000)\n"
                                "  Free blocks:  @@PTR(600) @@PTR(7328)\n"
                                "  Recycled Element: size=16 Number=3 Bytes=48\n"
                                "  Recycled Element: size=24 Number=1 Bytes=24\n";
-    EXPECT_EQ(detailed(p), detail);
+    EXPECT_EQ(detailed([&](std::ostream& os) { os << p; }), detail);
 
     customPool q;
     piece(*main, 8);

@@ -34,22 +34,18 @@ TEST_F(kavLibTest, PmrContainersLiveInThePool)
 
     // Every alignment is served: up to 8 from the pool's own pieces, above
     // that from a longer piece; the pieces do not overlap and all go back.
-    struct piece {
-        unsigned char* p;
-        std::size_t bytes, align;
-    };
-    std::vector<piece> pieces;
+    std::vector<std::tuple<unsigned char*, std::size_t, std::size_t>> pieces; // each filled with its number
     for (std::size_t align = 1; align <= 4096; align *= 2)
         for (std::size_t bytes : {std::size_t{0}, std::size_t{1}, align, 3 * align + 5, std::size_t{9000}}) {
             auto* p = static_cast<unsigned char*>(resource.allocate(bytes, align));
             ASSERT_EQ(reinterpret_cast<std::uintptr_t>(p) % align, 0u) << bytes << " " << align;
             std::fill(p, p + bytes, static_cast<unsigned char>(pieces.size()));
-            pieces.push_back({p, bytes, align});
+            pieces.emplace_back(p, bytes, align);
         }
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        for (std::size_t k = 0; k < pieces[i].bytes; ++k)
-            ASSERT_EQ(pieces[i].p[k], static_cast<unsigned char>(i));
-    for (const piece& x : pieces)
-        resource.deallocate(x.p, x.bytes, x.align);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const auto [p, bytes, align] = pieces[i];
+        EXPECT_EQ(std::count(p, p + bytes, static_cast<unsigned char>(i)), static_cast<std::ptrdiff_t>(bytes)) << i;
+        resource.deallocate(p, bytes, align);
+    }
     EXPECT_EQ(pool.umem(), before);
 }

@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // Library state is process-wide (registry, main pool, flags, string tables).
@@ -92,17 +93,14 @@ inline std::string assertionReport(const char* expr, const char* file, int line)
 }
 
 // A container element with a chosen key: equal to and ordered like other
-// elements by key, in chain `key % n` of a hash container, and counting its
-// destructions in `deaths`.
+// elements by key (objects of other classes by address, so never equal), in
+// chain `key % n` of a hash container, and counting its destructions in
+// `deaths`.
 struct kavTestElem : kavObject {
     explicit kavTestElem(int k = 0) : key(k) {}
     ~kavTestElem() override { ++deaths; }
     unsigned int hash(int n) const override { return static_cast<unsigned int>(key) % static_cast<unsigned int>(n); }
-    bool isEqual(const kavObject& o) const override
-    {
-        const auto* e = dynamic_cast<const kavTestElem*>(&o);
-        return e != nullptr && e->key == key;
-    }
+    bool isEqual(const kavObject& o) const override { return kavTestElem::objcmp(o) == 0; }
     int objcmp(const kavObject& o) const override
     {
         const auto* e = dynamic_cast<const kavTestElem*>(&o);

@@ -14,7 +14,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -31,15 +30,12 @@ inline void check(bool ok, const char* what, unsigned long long step)
     }
 }
 
-// An element with a unique key: equal only to itself, ordered by key.
+// An element with a unique key: equal only to itself, ordered by key (keys
+// count up from 0: their difference cannot overflow).
 struct Elem : kavObject {
     explicit Elem(int k) : key(k) {}
     unsigned int hash(int n) const override { return static_cast<unsigned int>(key) % static_cast<unsigned int>(n); }
-    int objcmp(const kavObject& o) const override
-    {
-        const int other = static_cast<const Elem&>(o).key;
-        return key < other ? -1 : key > other ? 1 : 0;
-    }
+    int objcmp(const kavObject& o) const override { return key - static_cast<const Elem&>(o).key; }
     int key;
 };
 
@@ -72,39 +68,27 @@ public:
             kavLib::reset();
     }
 
-    // One random operation, checked.
+    // One random operation, checked: the first of the mix whose bound lies
+    // above a number below 100, with an argument below 4 (which container,
+    // which pool).
     void step()
     {
+        using Op = void (Run::*)(unsigned int);
+        static constexpr std::pair<unsigned int, Op> mix[] = {
+            {14, &Run::make},      {20, &Run::drop},       {45, &Run::add},    {60, &Run::remove},
+            {66, &Run::verify},    {67, &Run::removeAll},  {82, &Run::intern}, {88, &Run::named},
+            {93, &Run::temporary}, {94, &Run::resetCycle}, {100, &Run::verify}};
         ++_step;
-        const unsigned int op = pick(100);
-        if (op < 14)
-            make();
-        else if (op < 20)
-            drop();
-        else if (op < 45)
-            add(pick(4));
-        else if (op < 60)
-            remove(pick(4));
-        else if (op < 66 || op >= 94)
-            verify(pick(4));
-        else if (op < 67)
-            removeAll(pick(4));
-        else if (op < 82)
-            intern();
-        else if (op < 88)
-            named();
-        else if (op < 93)
-            temporary();
-        else
-            resetCycle(pick(2) == 0);
+        const unsigned int op = pick(100), arg = pick(4);
+        for (const auto& [bound, run] : mix)
+            if (op < bound)
+                return (this->*run)(arg);
     }
-    unsigned long long steps() const { return _step; }
 
 private:
     struct Info {
-        int holders = 0;   // links that hold it
-        bool held = false; // the run holds it itself (pooled only)
         bool pooled = false;
+        bool held = false; // the run holds a reference itself (pooled only)
     };
 
     unsigned int pick(unsigned int n) { return _source(n) % n; }
@@ -129,39 +113,48 @@ private:
         delete _pools[1];
         check(kavPool::mainPool()->umem() == _mainUsed, "main pool as at the start", _step);
     }
-    void forgetIfDead(Elem* e)
+    // The links that hold e, as the containers' models have them.
+    int holders(const Elem* e) const
     {
-        const Info& i = _live[e];
-        if (i.pooled && i.holders == 0 && !i.held)
+        int n = 0;
+        for (const auto& m : _m)
+            n += static_cast<int>(std::count(m.begin(), m.end(), e));
+        return n;
+    }
+    // After a change to e's holders: a pooled element that nothing holds is
+    // gone, every other has the use count of its holders.
+    void settle(Elem* e)
+    {
+        const Info i = _live[e];
+        const int uses = i.pooled ? holders(e) + (i.held ? 1 : 0) : 0;
+        if (i.pooled && uses == 0)
             _live.erase(e);
         else
-            check(!i.pooled || e->useCount() == i.holders + (i.held ? 1 : 0), "use count", _step);
+            check(e->useCount() == uses, "use count", _step);
     }
 
-    void make()
+    // An unpooled element (kind 0), or one in the main pool or a run's pool.
+    void make(unsigned int kind)
     {
-        if (pick(4) == 0) {
-            if (_unpooled.size() < 64) {
-                _unpooled.emplace_back(_key++); // built in place: no pool
-                _live[&_unpooled.back()] = Info{};
-            }
+        if (kind == 0) {
+            if (_unpooled.size() < 64)
+                _live[&_unpooled.emplace_back(_key++)] = Info{}; // built in place: no pool
             return;
         }
-        kavPool* pool = pick(2) == 0 ? _pools[pick(2)] : nullptr;
+        kavPool* pool = kind == 1 ? nullptr : _pools[kind - 2];
         Elem* e = new (pool) Elem(_key++);
         check(e->getPool() == (pool != nullptr ? pool : kavPool::mainPool()), "pool of a new object", _step);
         e->up();
-        _live[e] = Info{0, true, true};
+        _live[e] = Info{true, true};
     }
-    void drop()
+    void drop(unsigned int)
     {
         Elem* e = any();
         if (e == nullptr || !_live[e].held)
             return;
         _live[e].held = false;
-        if (_live[e].holders == 0)
-            _live.erase(e);
         e->down();
+        settle(e);
     }
     void add(unsigned int c)
     {
@@ -169,7 +162,6 @@ private:
         if (e == nullptr)
             return;
         check(&box(c).add(*e) == e, "add returns its object", _step);
-        ++_live[e].holders;
         auto& m = _m[c]; // in link order: newest first but for the sorted list and the FIFO
         if (c == 1)
             m.insert(std::upper_bound(m.begin(), m.end(), e, [](Elem* a, Elem* b) { return a->key < b->key; }), e);
@@ -177,7 +169,7 @@ private:
             m.push_back(e);
         else
             m.push_front(e);
-        check(e->useCount() == (_live[e].pooled ? _live[e].holders + (_live[e].held ? 1 : 0) : 0), "use count after add", _step);
+        settle(e);
     }
     // Every container finds and removes the first match in link order.
     void remove(unsigned int c)
@@ -185,15 +177,13 @@ private:
         Elem* e = any();
         if (e == nullptr)
             return;
-        auto it = std::find(_m[c].begin(), _m[c].end(), e);
+        const auto it = std::find(_m[c].begin(), _m[c].end(), e);
         const bool present = it != _m[c].end();
-        if (present)
-            _m[c].erase(it);
         check(box(c).find(*e) == (present ? e : nullptr), "find", _step);
         check(box(c).remove(*e) == present, "remove", _step);
         if (present) {
-            --_live[e].holders;
-            forgetIfDead(e);
+            _m[c].erase(it);
+            settle(e);
         }
     }
     unsigned int chainOf(unsigned int c, const Elem* e) const { return c == 3 ? static_cast<unsigned int>(e->key) % chains : 0; }
@@ -212,43 +202,38 @@ private:
     }
     void removeAll(unsigned int c)
     {
-        std::vector<Elem*> held(_m[c].begin(), _m[c].end()); // removeAll may delete them
+        const std::set<Elem*> held(_m[c].begin(), _m[c].end()); // removeAll may delete them
         box(c).removeAll();
         _m[c].clear();
         for (Elem* e : held)
-            --_live[e].holders;
-        for (Elem* e : std::set<Elem*>(held.begin(), held.end()))
-            forgetIfDead(e);
+            settle(e);
         check(box(c).empty(), "empty after removeAll", _step);
     }
     void emptyAll() { for (unsigned int c = 0; c < 4; ++c) removeAll(c); }
-    void intern() { track(kavString(textOf(pick(300)).c_str())); }
+    void intern(unsigned int) { track(kavString(textOf(pick(300)).c_str())); }
     static std::string textOf(unsigned int n) { return "w" + std::to_string(n); }
     // Checks a string just made from a text against the model of its table.
     void track(const kavString& s)
     {
         const std::string text = static_cast<char*>(s);
         auto& m = kavStringTbl::tempTable() != nullptr ? _tempTexts : _texts;
-        auto it = m.find(text);
-        if (it == m.end())
-            m.emplace(text, s.elem());
-        else
-            check(it->second == s.elem(), "one element per text", _step);
+        const auto [known, fresh] = m.emplace(text, s.elem());
+        check(fresh || known->second == s.elem(), "one element per text", _step);
         check(s == text.c_str(), "interned text", _step);
         const kavStringTbl* t = kavStringTbl::tempTable() != nullptr ? kavStringTbl::tempTable() : kavStringTbl::table();
         check(t->count() == static_cast<int>(m.size()), "table count", _step);
     }
-    void named()
+    void named(unsigned int pool)
     {
         kavString s(textOf(pick(300)).c_str());
         track(s);
-        kavNamedObj* n = new (_pools[pick(2)]) kavNamedObj(s);
+        kavNamedObj* n = new (_pools[pool % 2]) kavNamedObj(s);
         kavNamedObj local(s);
         check(n->isEqual(s) && s.isEqual(*n) && local.isEqual(*n) && n->objcmp(local) == 0, "named equality", _step);
         check(n->hash(4191) == s.hash(4191), "named hash", _step);
         delete n;
     }
-    void temporary()
+    void temporary(unsigned int)
     {
         if (kavStringTbl::tempTable() == nullptr) {
             kavLib::tempInit(&_scratch);
@@ -278,11 +263,12 @@ private:
                 _m[c].erase(std::find(_m[c].begin(), _m[c].end(), e));
         _m[c].erase(std::remove_if(_m[c].begin(), _m[c].end(), [](Elem* e) { return e->getPool() != nullptr; }), _m[c].end());
     }
-    // Everything goes; containers that still hold elements keep their links
-    // up to the first that went with a pool.
-    void resetCycle(bool emptyFirst)
+    // Everything goes.  For an even `way` the containers are emptied first;
+    // else those that still hold elements keep their links up to the first
+    // that went with a pool.
+    void resetCycle(unsigned int way)
     {
-        if (emptyFirst)
+        if (way % 2 == 0)
             emptyAll();
         for (unsigned int c = 0; c < 4; ++c)
             beforeReset(c); // before the reset: the pooled objects go with it
@@ -294,13 +280,8 @@ private:
         _texts.clear();
         _tempTexts.clear();
         check(kavPool::npools() == 5, "pools after a reset", _step);
-        for (auto& kv : _live)
-            kv.second.holders = 0;
-        for (unsigned int c = 0; c < 4; ++c) {
-            for (Elem* e : _m[c])
-                ++_live[e].holders;
+        for (unsigned int c = 0; c < 4; ++c)
             verify(c);
-        }
     }
 
     std::function<unsigned int(unsigned int)> _source;
