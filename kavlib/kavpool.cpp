@@ -188,6 +188,9 @@ void* kavPool::allocSlow(unsigned int size)
     // Sizes above maxSize would round to 0 and reserve nothing.
     KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
+    // The caller found the recycle list of r empty.
+    if (void* piece = cutAtFinger(r))
+        return piece;
     BlockRecord* const newest = _blockList;
     for (;;) {
         if (_blockList == nullptr)
@@ -205,6 +208,61 @@ void* kavPool::allocSlow(unsigned int size)
         // cuts the piece from its front.
         addblock(r);
     }
+}
+
+// The common step of a growing pool: the piece comes from the front of the
+// free block where the last cut left off (the first fit, since nothing below
+// it is large enough), and the rest of it stays in the same block.  Does
+// what takeFree() does in that case, with none of its other cases; null
+// when the case does not apply.
+void* kavPool::cutAtFinger(unsigned int r)
+{
+    const addr_t cur = addr(_cut);
+    if (cur == 0 || r <= _cutBelow) // r > _cutBelow rules out 0
+        return nullptr;
+    const unsigned int size = sizeOf(cur);
+    const addr_t rest = cur + r;
+    BlockRecord* const home = _cutHome;
+    if (size <= r || rest >= home->end())
+        return nullptr;
+    if (kavpool::auditedPools)
+        checkFit(cur, r);
+
+    writeHeader(rest, nextOf(cur), size - r);
+    const addr_t prev = addr(_cutPrev);
+    if (prev == 0)
+        _freeList = ptr(rest);
+    else
+        setNext(prev, rest);
+    _fmem -= r;
+    if (home->firstFree == cur)
+        home->firstFree = rest;
+    Index::touched(*this, cur); // and so rest, above it
+    _cut = ptr(rest);
+    if (_rover == ptr(cur))
+        _rover = nullptr;
+
+    _lastCut = ~cur;
+    _lastPrev = ptr(prev);
+    _lastSize = r;
+    _lastFrom = size;
+    _lastBlock = false;
+    changed(true);
+    return ptr(cur);
+}
+
+// Audited builds: the index's answer against a plain walk of the list.
+void kavPool::checkFit(addr_t cur, unsigned int r) const
+{
+    const addr_t plain = Index::plainFit(*this, r);
+    if (cur == plain)
+        return;
+    // A free-block list broken by a stray write misleads the index too: the
+    // watchers report the list if they can tell.
+    Watch::changed(*this, true);
+    if (plain != 0)
+        Watch::misled(*this, plain, r);
+    kavpool::misuse(false, kavCheck::poolIndex, "index finds the first fit");
 }
 
 void* kavPool::takeFree(unsigned int r)
@@ -255,17 +313,8 @@ void* kavPool::takeFree(unsigned int r)
         // free block below it.
         below = _hintBelow < skipped ? skipped : _hintBelow;
     }
-    if (kavpool::auditedPools) {
-        const addr_t plain = Index::plainFit(*this, r);
-        if (cur != plain) {
-            // A free-block list broken by a stray write misleads the index
-            // too: the watchers report the list if they can tell.
-            Watch::changed(*this, true);
-            if (plain != 0)
-                Watch::misled(*this, plain, r);
-            kavpool::misuse(false, kavCheck::poolIndex, "index finds the first fit");
-        }
-    }
+    if (kavpool::auditedPools)
+        checkFit(cur, r);
 
     const addr_t after = nextOf(cur);
     const addr_t rest = size > r ? cur + r : 0;

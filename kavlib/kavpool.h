@@ -208,6 +208,8 @@ private:
     void* allocSlow(unsigned int size);
     void* popRecycled(unsigned int c);
     void* takeFree(unsigned int r);
+    void* cutAtFinger(unsigned int r);
+    void checkFit(std::uintptr_t cur, unsigned int r) const;
     void uncut();
     void dropNewestBlock();
     void freeLarge(void* ptr, unsigned int r);
