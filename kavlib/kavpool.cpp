@@ -332,8 +332,9 @@ void* kavPool::takeFree(unsigned int r)
     const bool nextHome = next != 0 && next < home->end();
     if (home->firstFree == cur)
         home->firstFree = nextHome ? next : 0;
+    BlockRecord* nextOwner = nextHome ? home : nullptr;
     if (rest != 0 && rest >= home->end()) {
-        BlockRecord* owner = Index::owner(*this, rest);
+        BlockRecord* owner = nextOwner = Index::owner(*this, rest);
         owner->firstFree = rest;
         if (owner->maxFree < size - r) {
             owner->maxFree = size - r;
@@ -346,11 +347,14 @@ void* kavPool::takeFree(unsigned int r)
     if (home->firstFree == 0)
         Index::shrank(*this, home, 0);
 
-    // The next request starts where this one left off.
-    if (nextHome) {
+    // The next request starts where this one left off, in the next block
+    // up when the cut took the rest of this one.
+    if (nextOwner == nullptr && next != 0)
+        nextOwner = Index::holderAbove(home, next);
+    if (nextOwner != nullptr) {
         _cut = ptr(next);
         _cutPrev = ptr(prev);
-        _cutHome = home;
+        _cutHome = nextOwner;
         _cutBelow = below;
     } else {
         _cut = nullptr;
@@ -426,8 +430,10 @@ void kavPool::uncut()
     Index::touched(*this, p);
     // The cut finger stood on what followed the piece; now on the piece,
     // with the same predecessor and the same bound below.
-    if (_cut != nullptr)
+    if (_cut != nullptr) {
         _cut = ptr(p);
+        _cutHome = home;
+    }
 }
 
 // Gives back the newest block, added for the newest piece and otherwise
@@ -522,7 +528,8 @@ void kavPool::freeLarge(void* piece, unsigned int r)
             if (rightHome->firstFree == 0)
                 Index::shrank(*this, rightHome, 0);
         }
-        Index::touched(*this, right);
+        if (merged != p) // else touched at p, below it
+            Index::touched(*this, right);
     }
     const unsigned int mergedSize = sizeOf(merged);
     if (mergedSize > mergedHome->maxFree) {

@@ -51,11 +51,16 @@ struct kavPool::Index {
         BlockRecord* h = pool._hint;
         if (h != nullptr && h->begin() <= a && a < h->end())
             return h;
+        BlockRecord* f = pool._finger;
+        if (f != nullptr && f->begin() <= a && a < f->end())
+            return f;
         return ownerNear(pool, a);
     }
-    /// owner() where the remembered block does not hold `a`: the finger's
-    /// block or its neighbours, else a descent.
+    /// owner() where neither the remembered block nor the finger's holds
+    /// `a`: the finger's neighbours, else a descent.
     static BlockRecord* ownerNear(kavPool& pool, addr_t a);
+    /// The block just above `record`'s when it holds address `a`, else null.
+    static BlockRecord* holderAbove(BlockRecord* record, addr_t a);
     /// The lowest block holding a free block of at least `need` (> 0) bytes.
     static BlockRecord* firstFit(kavPool& pool, unsigned int need);
     /// The free block just below `record`'s block (the last one that starts
