@@ -23,9 +23,10 @@
 //    as the next block that can serve, usually the next one up.
 //  * Two fingers into the free-block list serve the calls that follow one
 //    another in address order (the pool keeps them, the index audits them):
-//    the free block where the last cut left off, with its list predecessor
-//    and a bound on every free block below it, serves the next request
-//    without a search when it is large enough; the free block where the last
+//    the free block where the last cut left off (or, when the cut took the
+//    rest of its block, the free block just after it in the next block up),
+//    with its list predecessor and a bound on every free block below it,
+//    serves the next request without a search when it is large enough; the free block where the last
 //    large piece went, and that piece's block, serve a piece coming back
 //    next to the last one without a descent.
 //
