@@ -497,19 +497,24 @@ void kavPool::freeLarge(void* piece, unsigned int r)
     const addr_t right = left == 0 ? head : nextOf(left);
 
     writeHeader(p, right, r);
-    addr_t merged = p;
+    addr_t merged = p; // with its size and its successor in the list
+    unsigned int mergedSize = r;
+    addr_t mergedNext = right;
     if (left == 0) {
         _freeList = piece;
     } else if (left + sizeOf(left) == p) {
-        writeHeader(left, right, sizeOf(left) + r);
+        mergedSize += sizeOf(left);
+        writeHeader(left, right, mergedSize);
         merged = left;
     } else {
         setNext(left, p);
     }
     unsigned int rightSize = 0;
-    if (right != 0 && merged + sizeOf(merged) == right) {
+    if (right != 0 && merged + mergedSize == right) {
         rightSize = sizeOf(right);
-        writeHeader(merged, nextOf(right), sizeOf(merged) + rightSize);
+        mergedNext = nextOf(right);
+        mergedSize += rightSize;
+        writeHeader(merged, mergedNext, mergedSize);
     }
 
     // The index: the merged block belongs where it starts; a right neighbour
@@ -523,30 +528,30 @@ void kavPool::freeLarge(void* piece, unsigned int r)
     if (rightSize != 0) {
         BlockRecord* rightHome = right < home->end() ? home : Index::owner(*this, right);
         if (rightHome != mergedHome) {
-            const addr_t after = nextOf(merged);
-            rightHome->firstFree = after != 0 && after < rightHome->end() ? after : 0;
+            rightHome->firstFree = mergedNext != 0 && mergedNext < rightHome->end() ? mergedNext : 0;
             if (rightHome->firstFree == 0)
                 Index::shrank(*this, rightHome, 0);
         }
         if (merged != p) // else touched at p, below it
             Index::touched(*this, right);
     }
-    const unsigned int mergedSize = sizeOf(merged);
     if (mergedSize > mergedHome->maxFree) {
         mergedHome->maxFree = mergedSize;
         Index::grew(*this, mergedHome);
     }
 
     // The fingers: a free block below the cut raises its bound, and may be
-    // its new predecessor; the cut itself may have been absorbed.
+    // its new predecessor; the cut itself may have been absorbed: by the
+    // piece alone, it now starts at the piece, in the same place in the list.
     const addr_t cut = addr(_cut);
     if (cut != 0 && p < cut) {
         if (rightSize != 0 && right == cut) {
-            _cut = nullptr;
+            _cut = merged == p ? piece : nullptr;
+            _cutHome = mergedHome;
         } else {
             if (_cutBelow < mergedSize)
                 _cutBelow = mergedSize;
-            if (nextOf(merged) == cut)
+            if (mergedNext == cut)
                 _cutPrev = ptr(merged);
         }
     }
