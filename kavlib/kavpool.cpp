@@ -214,13 +214,14 @@ void* kavPool::allocSlow(unsigned int size)
 // free block where the last cut left off (the first fit, since nothing below
 // it is large enough), and the rest of it stays in the same block.  Does
 // what takeFree() does in that case, with none of its other cases; null
-// when the case does not apply.
+// when the case does not apply, or while memcheck watches free memory (the
+// general path then opens each word it touches).
 void* kavPool::cutAtFinger(unsigned int r)
 {
     const addr_t cur = addr(_cut);
-    if (cur == 0 || r <= _cutBelow) // r > _cutBelow rules out 0
+    if (cur == 0 || r <= _cutBelow || Watch::memcheckOn()) // r > _cutBelow rules out 0
         return nullptr;
-    const unsigned int size = sizeOf(cur);
+    const unsigned int size = sizeOf<false>(cur);
     const addr_t rest = cur + r;
     BlockRecord* const home = _cutHome;
     if (size <= r || rest >= home->end())
@@ -228,12 +229,12 @@ void* kavPool::cutAtFinger(unsigned int r)
     if (kavpool::auditedPools)
         checkFit(cur, r);
 
-    writeHeader(rest, nextOf(cur), size - r);
+    writeHeader<false>(rest, nextOf<false>(cur), size - r);
     const addr_t prev = addr(_cutPrev);
     if (prev == 0)
         _freeList = ptr(rest);
     else
-        setNext(prev, rest);
+        setNext<false>(prev, rest);
     _fmem -= r;
     if (home->firstFree == cur)
         home->firstFree = rest;
