@@ -266,14 +266,22 @@ void kavPool::checkFit(addr_t cur, unsigned int r) const
     kavpool::misuse(false, kavCheck::poolIndex, "index finds the first fit");
 }
 
+// While memcheck watches free memory, every word of it is opened for each
+// access; otherwise the paths below need not ask for each word.
 void* kavPool::takeFree(unsigned int r)
+{
+    return Watch::memcheckOn() ? takeFreeWith<true>(r) : takeFreeWith<false>(r);
+}
+
+template <bool memcheckToo>
+void* kavPool::takeFreeWith(unsigned int r)
 {
     BlockRecord* home;
     addr_t prev, cur;
     unsigned int size;
     unsigned int below; // no free block below cur is larger
     const addr_t cut = addr(_cut);
-    if (cut != 0 && r > _cutBelow && (size = sizeOf(cut)) >= r) {
+    if (cut != 0 && r > _cutBelow && (size = sizeOf<memcheckToo>(cut)) >= r) {
         // Where the last cut left off, and nothing below it is large enough:
         // the first fit without a search (r > _cutBelow rules out 0).
         home = _cutHome;
@@ -294,15 +302,15 @@ void* kavPool::takeFree(unsigned int r)
                 return nullptr;
             prev = 0;
             cur = home->firstFree;
-            size = sizeOf(cur);
+            size = sizeOf<memcheckToo>(cur);
             skipped = 0;
             while (size < r) {
                 skipped = skipped < size ? size : skipped;
                 prev = cur;
-                cur = nextOf(cur);
+                cur = nextOf<memcheckToo>(cur);
                 if (cur == 0 || cur >= home->end())
                     break;
-                size = sizeOf(cur);
+                size = sizeOf<memcheckToo>(cur);
             }
             if (size >= r && cur != 0 && cur < home->end())
                 break;
@@ -317,15 +325,15 @@ void* kavPool::takeFree(unsigned int r)
     if (kavpool::auditedPools)
         checkFit(cur, r);
 
-    const addr_t after = nextOf(cur);
+    const addr_t after = nextOf<memcheckToo>(cur);
     const addr_t rest = size > r ? cur + r : 0;
     if (rest != 0) // the remainder, however small, takes the block's place
-        writeHeader(rest, after, size - r);
+        writeHeader<memcheckToo>(rest, after, size - r);
     const addr_t next = rest != 0 ? rest : after;
     if (prev == 0)
         _freeList = ptr(next);
     else
-        setNext(prev, next);
+        setNext<memcheckToo>(prev, next);
     _fmem -= r;
 
     // The index: the remainder may start in the next block when the free
@@ -461,6 +469,15 @@ void kavPool::dropNewestBlock()
 
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
+    if (Watch::memcheckOn())
+        freeLargeWith<true>(piece, r);
+    else
+        freeLargeWith<false>(piece, r);
+}
+
+template <bool memcheckToo>
+void kavPool::freeLargeWith(void* piece, unsigned int r)
+{
     _fmem += r;
     _lastCut = 0;
 
@@ -485,37 +502,37 @@ void kavPool::freeLarge(void* piece, unsigned int r)
             from = rover;
         else if (home->firstFree != 0 && home->firstFree < p)
             from = home->firstFree;
-        else if (rover != 0 && rover < p && (nextOf(rover) == 0 || nextOf(rover) > p))
+        else if (rover != 0 && rover < p && (nextOf<memcheckToo>(rover) == 0 || nextOf<memcheckToo>(rover) > p))
             left = rover;
         if (from != 0) {
             left = from;
-            for (addr_t f = nextOf(from); f != 0 && f < p; f = nextOf(f))
+            for (addr_t f = nextOf<memcheckToo>(from); f != 0 && f < p; f = nextOf<memcheckToo>(f))
                 left = f;
         } else if (left == 0) {
             left = Index::freeBelow(*this, home);
         }
     }
-    const addr_t right = left == 0 ? head : nextOf(left);
+    const addr_t right = left == 0 ? head : nextOf<memcheckToo>(left);
 
-    writeHeader(p, right, r);
+    writeHeader<memcheckToo>(p, right, r);
     addr_t merged = p; // with its size and its successor in the list
     unsigned int mergedSize = r;
     addr_t mergedNext = right;
     if (left == 0) {
         _freeList = piece;
-    } else if (left + sizeOf(left) == p) {
-        mergedSize += sizeOf(left);
-        writeHeader(left, right, mergedSize);
+    } else if (left + sizeOf<memcheckToo>(left) == p) {
+        mergedSize += sizeOf<memcheckToo>(left);
+        writeHeader<memcheckToo>(left, right, mergedSize);
         merged = left;
     } else {
-        setNext(left, p);
+        setNext<memcheckToo>(left, p);
     }
     unsigned int rightSize = 0;
     if (right != 0 && merged + mergedSize == right) {
-        rightSize = sizeOf(right);
-        mergedNext = nextOf(right);
+        rightSize = sizeOf<memcheckToo>(right);
+        mergedNext = nextOf<memcheckToo>(right);
         mergedSize += rightSize;
-        writeHeader(merged, mergedNext, mergedSize);
+        writeHeader<memcheckToo>(merged, mergedNext, mergedSize);
     }
 
     // The index: the merged block belongs where it starts; a right neighbour
