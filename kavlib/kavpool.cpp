@@ -188,6 +188,9 @@ void* kavPool::allocSlow(unsigned int size)
     // Sizes above maxSize would round to 0 and reserve nothing.
     KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
+    // The caller found the recycle list of r empty.
+    if (void* piece = cutAtFinger(r))
+        return piece;
     BlockRecord* const newest = _blockList;
     for (;;) {
         if (_blockList == nullptr)
@@ -207,14 +210,78 @@ void* kavPool::allocSlow(unsigned int size)
     }
 }
 
+// The common step of a growing pool: the piece comes from the front of the
+// free block where the last cut left off (the first fit, since nothing below
+// it is large enough), and the rest of it stays in the same block.  Does
+// what takeFree() does in that case, with none of its other cases; null
+// when the case does not apply, or while memcheck watches free memory (the
+// general path then opens each word it touches).
+void* kavPool::cutAtFinger(unsigned int r)
+{
+    const addr_t cur = addr(_cut);
+    if (cur == 0 || r <= _cutBelow || Watch::memcheckOn()) // r > _cutBelow rules out 0
+        return nullptr;
+    const unsigned int size = sizeOf<false>(cur);
+    const addr_t rest = cur + r;
+    BlockRecord* const home = _cutHome;
+    if (size <= r || rest >= home->end())
+        return nullptr;
+    if (kavpool::auditedPools)
+        checkFit(cur, r);
+
+    writeHeader<false>(rest, nextOf<false>(cur), size - r);
+    const addr_t prev = addr(_cutPrev);
+    if (prev == 0)
+        _freeList = ptr(rest);
+    else
+        setNext<false>(prev, rest);
+    _fmem -= r;
+    if (home->firstFree == cur)
+        home->firstFree = rest;
+    Index::touched(*this, cur); // and so rest, above it
+    _cut = ptr(rest);
+    if (_rover == ptr(cur))
+        _rover = nullptr;
+
+    _lastCut = ~cur;
+    _lastPrev = ptr(prev);
+    _lastSize = r;
+    _lastFrom = size;
+    _lastBlock = false;
+    changed(true);
+    return ptr(cur);
+}
+
+// Audited builds: the index's answer against a plain walk of the list.
+void kavPool::checkFit(addr_t cur, unsigned int r) const
+{
+    const addr_t plain = Index::plainFit(*this, r);
+    if (cur == plain)
+        return;
+    // A free-block list broken by a stray write misleads the index too: the
+    // watchers report the list if they can tell.
+    Watch::changed(*this, true);
+    if (plain != 0)
+        Watch::misled(*this, plain, r);
+    kavpool::misuse(false, kavCheck::poolIndex, "index finds the first fit");
+}
+
+// While memcheck watches free memory, every word of it is opened for each
+// access; otherwise the paths below need not ask for each word.
 void* kavPool::takeFree(unsigned int r)
+{
+    return Watch::memcheckOn() ? takeFreeWith<true>(r) : takeFreeWith<false>(r);
+}
+
+template <bool memcheckToo>
+void* kavPool::takeFreeWith(unsigned int r)
 {
     BlockRecord* home;
     addr_t prev, cur;
     unsigned int size;
     unsigned int below; // no free block below cur is larger
     const addr_t cut = addr(_cut);
-    if (cut != 0 && r > _cutBelow && (size = sizeOf(cut)) >= r) {
+    if (cut != 0 && r > _cutBelow && (size = sizeOf<memcheckToo>(cut)) >= r) {
         // Where the last cut left off, and nothing below it is large enough:
         // the first fit without a search (r > _cutBelow rules out 0).
         home = _cutHome;
@@ -235,15 +302,15 @@ void* kavPool::takeFree(unsigned int r)
                 return nullptr;
             prev = 0;
             cur = home->firstFree;
-            size = sizeOf(cur);
+            size = sizeOf<memcheckToo>(cur);
             skipped = 0;
             while (size < r) {
                 skipped = skipped < size ? size : skipped;
                 prev = cur;
-                cur = nextOf(cur);
+                cur = nextOf<memcheckToo>(cur);
                 if (cur == 0 || cur >= home->end())
                     break;
-                size = sizeOf(cur);
+                size = sizeOf<memcheckToo>(cur);
             }
             if (size >= r && cur != 0 && cur < home->end())
                 break;
@@ -255,27 +322,18 @@ void* kavPool::takeFree(unsigned int r)
         // free block below it.
         below = _hintBelow < skipped ? skipped : _hintBelow;
     }
-    if (kavpool::auditedPools) {
-        const addr_t plain = Index::plainFit(*this, r);
-        if (cur != plain) {
-            // A free-block list broken by a stray write misleads the index
-            // too: the watchers report the list if they can tell.
-            Watch::changed(*this, true);
-            if (plain != 0)
-                Watch::misled(*this, plain, r);
-            kavpool::misuse(false, kavCheck::poolIndex, "index finds the first fit");
-        }
-    }
+    if (kavpool::auditedPools)
+        checkFit(cur, r);
 
-    const addr_t after = nextOf(cur);
+    const addr_t after = nextOf<memcheckToo>(cur);
     const addr_t rest = size > r ? cur + r : 0;
     if (rest != 0) // the remainder, however small, takes the block's place
-        writeHeader(rest, after, size - r);
+        writeHeader<memcheckToo>(rest, after, size - r);
     const addr_t next = rest != 0 ? rest : after;
     if (prev == 0)
         _freeList = ptr(next);
     else
-        setNext(prev, next);
+        setNext<memcheckToo>(prev, next);
     _fmem -= r;
 
     // The index: the remainder may start in the next block when the free
@@ -283,8 +341,9 @@ void* kavPool::takeFree(unsigned int r)
     const bool nextHome = next != 0 && next < home->end();
     if (home->firstFree == cur)
         home->firstFree = nextHome ? next : 0;
+    BlockRecord* nextOwner = nextHome ? home : nullptr;
     if (rest != 0 && rest >= home->end()) {
-        BlockRecord* owner = Index::owner(*this, rest);
+        BlockRecord* owner = nextOwner = Index::owner(*this, rest);
         owner->firstFree = rest;
         if (owner->maxFree < size - r) {
             owner->maxFree = size - r;
@@ -297,11 +356,14 @@ void* kavPool::takeFree(unsigned int r)
     if (home->firstFree == 0)
         Index::shrank(*this, home, 0);
 
-    // The next request starts where this one left off.
-    if (nextHome) {
+    // The next request starts where this one left off, in the next block
+    // up when the cut took the rest of this one.
+    if (nextOwner == nullptr && next != 0)
+        nextOwner = Index::holderAbove(home, next);
+    if (nextOwner != nullptr) {
         _cut = ptr(next);
         _cutPrev = ptr(prev);
-        _cutHome = home;
+        _cutHome = nextOwner;
         _cutBelow = below;
     } else {
         _cut = nullptr;
@@ -377,8 +439,10 @@ void kavPool::uncut()
     Index::touched(*this, p);
     // The cut finger stood on what followed the piece; now on the piece,
     // with the same predecessor and the same bound below.
-    if (_cut != nullptr)
+    if (_cut != nullptr) {
         _cut = ptr(p);
+        _cutHome = home;
+    }
 }
 
 // Gives back the newest block, added for the newest piece and otherwise
@@ -405,6 +469,15 @@ void kavPool::dropNewestBlock()
 
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
+    if (Watch::memcheckOn())
+        freeLargeWith<true>(piece, r);
+    else
+        freeLargeWith<false>(piece, r);
+}
+
+template <bool memcheckToo>
+void kavPool::freeLargeWith(void* piece, unsigned int r)
+{
     _fmem += r;
     _lastCut = 0;
 
@@ -429,32 +502,37 @@ void kavPool::freeLarge(void* piece, unsigned int r)
             from = rover;
         else if (home->firstFree != 0 && home->firstFree < p)
             from = home->firstFree;
-        else if (rover != 0 && rover < p && (nextOf(rover) == 0 || nextOf(rover) > p))
+        else if (rover != 0 && rover < p && (nextOf<memcheckToo>(rover) == 0 || nextOf<memcheckToo>(rover) > p))
             left = rover;
         if (from != 0) {
             left = from;
-            for (addr_t f = nextOf(from); f != 0 && f < p; f = nextOf(f))
+            for (addr_t f = nextOf<memcheckToo>(from); f != 0 && f < p; f = nextOf<memcheckToo>(f))
                 left = f;
         } else if (left == 0) {
             left = Index::freeBelow(*this, home);
         }
     }
-    const addr_t right = left == 0 ? head : nextOf(left);
+    const addr_t right = left == 0 ? head : nextOf<memcheckToo>(left);
 
-    writeHeader(p, right, r);
-    addr_t merged = p;
+    writeHeader<memcheckToo>(p, right, r);
+    addr_t merged = p; // with its size and its successor in the list
+    unsigned int mergedSize = r;
+    addr_t mergedNext = right;
     if (left == 0) {
         _freeList = piece;
-    } else if (left + sizeOf(left) == p) {
-        writeHeader(left, right, sizeOf(left) + r);
+    } else if (left + sizeOf<memcheckToo>(left) == p) {
+        mergedSize += sizeOf<memcheckToo>(left);
+        writeHeader<memcheckToo>(left, right, mergedSize);
         merged = left;
     } else {
-        setNext(left, p);
+        setNext<memcheckToo>(left, p);
     }
     unsigned int rightSize = 0;
-    if (right != 0 && merged + sizeOf(merged) == right) {
-        rightSize = sizeOf(right);
-        writeHeader(merged, nextOf(right), sizeOf(merged) + rightSize);
+    if (right != 0 && merged + mergedSize == right) {
+        rightSize = sizeOf<memcheckToo>(right);
+        mergedNext = nextOf<memcheckToo>(right);
+        mergedSize += rightSize;
+        writeHeader<memcheckToo>(merged, mergedNext, mergedSize);
     }
 
     // The index: the merged block belongs where it starts; a right neighbour
@@ -468,29 +546,30 @@ void kavPool::freeLarge(void* piece, unsigned int r)
     if (rightSize != 0) {
         BlockRecord* rightHome = right < home->end() ? home : Index::owner(*this, right);
         if (rightHome != mergedHome) {
-            const addr_t after = nextOf(merged);
-            rightHome->firstFree = after != 0 && after < rightHome->end() ? after : 0;
+            rightHome->firstFree = mergedNext != 0 && mergedNext < rightHome->end() ? mergedNext : 0;
             if (rightHome->firstFree == 0)
                 Index::shrank(*this, rightHome, 0);
         }
-        Index::touched(*this, right);
+        if (merged != p) // else touched at p, below it
+            Index::touched(*this, right);
     }
-    const unsigned int mergedSize = sizeOf(merged);
     if (mergedSize > mergedHome->maxFree) {
         mergedHome->maxFree = mergedSize;
         Index::grew(*this, mergedHome);
     }
 
     // The fingers: a free block below the cut raises its bound, and may be
-    // its new predecessor; the cut itself may have been absorbed.
+    // its new predecessor; the cut itself may have been absorbed: by the
+    // piece alone, it now starts at the piece, in the same place in the list.
     const addr_t cut = addr(_cut);
     if (cut != 0 && p < cut) {
         if (rightSize != 0 && right == cut) {
-            _cut = nullptr;
+            _cut = merged == p ? piece : nullptr;
+            _cutHome = mergedHome;
         } else {
             if (_cutBelow < mergedSize)
                 _cutBelow = mergedSize;
-            if (nextOf(merged) == cut)
+            if (mergedNext == cut)
                 _cutPrev = ptr(merged);
         }
     }

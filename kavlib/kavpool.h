@@ -208,9 +208,15 @@ private:
     void* allocSlow(unsigned int size);
     void* popRecycled(unsigned int c);
     void* takeFree(unsigned int r);
+    template <bool memcheckToo>
+    void* takeFreeWith(unsigned int r);
+    void* cutAtFinger(unsigned int r);
+    void checkFit(std::uintptr_t cur, unsigned int r) const;
     void uncut();
     void dropNewestBlock();
     void freeLarge(void* ptr, unsigned int r);
+    template <bool memcheckToo>
+    void freeLargeWith(void* ptr, unsigned int r);
     void addblock(unsigned int size);
     void enlist();
     void unregister();

@@ -236,11 +236,9 @@ Record* fitAbove(Record* h, unsigned int need, unsigned int& between)
 
 Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
 {
-    // Pieces often come back next to the last one: in its block or in the
-    // block on either side.
+    // Pieces often come back next to the last one: in the block on either
+    // side of its block (owner() has looked in that block itself).
     if (Record* f = pool._finger) {
-        if (holds(f, a))
-            return f;
         Record* g = a < f->begin() ? predecessor(f) : successor(f);
         if (g != nullptr && holds(g, a))
             return g;
@@ -257,6 +255,12 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
         }
     }
     return best;
+}
+
+Record* kavPool::Index::holderAbove(Record* record, addr_t a)
+{
+    Record* next = successor(record);
+    return next != nullptr && holds(next, a) ? next : nullptr;
 }
 
 Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)

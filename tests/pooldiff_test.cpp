@@ -43,6 +43,18 @@ struct Pair {
         check();
         return got;
     }
+    // Allocates and undoes it at once: the pool must be back where the model
+    // still is, and a block added for the piece gone again.
+    void allocUndone(unsigned int size)
+    {
+        const std::size_t made = blocksMade.size();
+        watching = true;
+        void* p = pool.alloc(size);
+        watching = false;
+        pool.undoAlloc(p, size);
+        blocksMade.resize(made);
+        check();
+    }
     void free(addr_t p, unsigned int size)
     {
         pool.free(reinterpret_cast<void*>(p), size);
@@ -99,6 +111,10 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
             order = rng() % 3;
         } else if (k < 5200 || live.empty()) {
             const unsigned int size = rng() % 2000 == 0 ? 0 : randomSize(rng);
+            if (size != 0 && rng() % 16 == 0) {
+                both.allocUndone(size);
+                continue;
+            }
             const addr_t got = both.alloc(size);
             if (size != 0)
                 live.emplace_back(got, size);

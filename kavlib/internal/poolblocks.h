@@ -30,33 +30,37 @@ using addr_t = std::uintptr_t;
 inline addr_t addr(const void* p) { return reinterpret_cast<addr_t>(p); }
 inline void* ptr(addr_t a) { return reinterpret_cast<void*>(a); }
 
+template <bool memcheckToo = true>
 inline addr_t loadWord(addr_t at)
 {
     addr_t w;
-    kavPool::Watch::openWord(at);
+    kavPool::Watch::openWord<memcheckToo>(at);
     std::memcpy(&w, ptr(at), sizeof w);
-    kavPool::Watch::closeWord(at);
+    kavPool::Watch::closeWord<memcheckToo>(at);
     return w;
 }
+template <bool memcheckToo = true>
 inline void storeWord(addr_t at, addr_t w)
 {
-    kavPool::Watch::openWord(at);
+    kavPool::Watch::openWord<memcheckToo>(at);
     std::memcpy(ptr(at), &w, sizeof w);
-    kavPool::Watch::closeWord(at);
+    kavPool::Watch::closeWord<memcheckToo>(at);
 }
+template <bool memcheckToo = true>
 inline unsigned int loadSize(addr_t at)
 {
     unsigned int s;
-    kavPool::Watch::openWord(at);
+    kavPool::Watch::openWord<memcheckToo>(at);
     std::memcpy(&s, ptr(at), sizeof s);
-    kavPool::Watch::closeWord(at);
+    kavPool::Watch::closeWord<memcheckToo>(at);
     return s;
 }
+template <bool memcheckToo = true>
 inline void storeSize(addr_t at, unsigned int s)
 {
-    kavPool::Watch::openWord(at);
+    kavPool::Watch::openWord<memcheckToo>(at);
     std::memcpy(ptr(at), &s, sizeof s);
-    kavPool::Watch::closeWord(at);
+    kavPool::Watch::closeWord<memcheckToo>(at);
 }
 
 // The link of a recycled element, which lies in free memory too.
@@ -67,34 +71,38 @@ constexpr bool tagged = sizeof(void*) > 4;
 constexpr addr_t tinyBit = 1; // tagged layout: "exactly 8 bytes"
 
 /// The next free block (the one at the next higher address), 0 at the end.
-inline addr_t nextOf(addr_t block) { return tagged ? loadWord(block) & ~tinyBit : loadWord(block); }
+template <bool memcheckToo = true>
+inline addr_t nextOf(addr_t block) { return tagged ? loadWord<memcheckToo>(block) & ~tinyBit : loadWord<memcheckToo>(block); }
 
 /// The size of a free block.
+template <bool memcheckToo = true>
 inline unsigned int sizeOf(addr_t block)
 {
-    if (tagged && (loadWord(block) & tinyBit) != 0)
+    if (tagged && (loadWord<memcheckToo>(block) & tinyBit) != 0)
         return 8;
-    return loadSize(block + sizeof(addr_t));
+    return loadSize<memcheckToo>(block + sizeof(addr_t));
 }
 
 /// Writes the whole header of a free block.
+template <bool memcheckToo = true>
 inline void writeHeader(addr_t block, addr_t next, unsigned int size)
 {
     if (tagged && size == 8) {
-        storeWord(block, next | tinyBit);
+        storeWord<memcheckToo>(block, next | tinyBit);
         return;
     }
-    storeWord(block, next);
-    storeSize(block + sizeof(addr_t), size);
+    storeWord<memcheckToo>(block, next);
+    storeSize<memcheckToo>(block + sizeof(addr_t), size);
 }
 
 /// Changes only the link of a free block.
+template <bool memcheckToo = true>
 inline void setNext(addr_t block, addr_t next)
 {
     if (tagged)
-        storeWord(block, next | (loadWord(block) & tinyBit));
+        storeWord<memcheckToo>(block, next | (loadWord<memcheckToo>(block) & tinyBit));
     else
-        storeWord(block, next);
+        storeWord<memcheckToo>(block, next);
 }
 
 } // namespace kavpool

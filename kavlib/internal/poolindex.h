@@ -23,9 +23,10 @@
 //    as the next block that can serve, usually the next one up.
 //  * Two fingers into the free-block list serve the calls that follow one
 //    another in address order (the pool keeps them, the index audits them):
-//    the free block where the last cut left off, with its list predecessor
-//    and a bound on every free block below it, serves the next request
-//    without a search when it is large enough; the free block where the last
+//    the free block where the last cut left off (or, when the cut took the
+//    rest of its block, the free block just after it in the next block up),
+//    with its list predecessor and a bound on every free block below it,
+//    serves the next request without a search when it is large enough; the free block where the last
 //    large piece went, and that piece's block, serve a piece coming back
 //    next to the last one without a descent.
 //
@@ -51,11 +52,16 @@ struct kavPool::Index {
         BlockRecord* h = pool._hint;
         if (h != nullptr && h->begin() <= a && a < h->end())
             return h;
+        BlockRecord* f = pool._finger;
+        if (f != nullptr && f->begin() <= a && a < f->end())
+            return f;
         return ownerNear(pool, a);
     }
-    /// owner() where the remembered block does not hold `a`: the finger's
-    /// block or its neighbours, else a descent.
+    /// owner() where neither the remembered block nor the finger's holds
+    /// `a`: the finger's neighbours, else a descent.
     static BlockRecord* ownerNear(kavPool& pool, addr_t a);
+    /// The block just above `record`'s when it holds address `a`, else null.
+    static BlockRecord* holderAbove(BlockRecord* record, addr_t a);
     /// The lowest block holding a free block of at least `need` (> 0) bytes.
     static BlockRecord* firstFit(kavPool& pool, unsigned int need);
     /// The free block just below `record`'s block (the last one that starts

@@ -110,21 +110,32 @@ struct kavPool::Watch {
     static constexpr bool memcheck = KAVLIB_VALGRIND;
 
     // Around every access of the pool to a word of free memory.
+    // With `memcheckToo` false the caller has made sure that memcheck is
+    // not watching (memcheckOn()), and the access skips asking again.
+    template <bool memcheckToo = true>
     static void openWord([[maybe_unused]] std::uintptr_t at)
     {
         if constexpr (asan)
             AsanWatch::openWord(at);
-        if constexpr (memcheck)
+        if constexpr (memcheck && memcheckToo)
             if (MemcheckWatch::active)
                 MemcheckWatch::openWord(at);
     }
+    template <bool memcheckToo = true>
     static void closeWord([[maybe_unused]] std::uintptr_t at)
     {
         if constexpr (asan)
             AsanWatch::closeWord(at);
-        if constexpr (memcheck)
+        if constexpr (memcheck && memcheckToo)
             if (MemcheckWatch::active)
                 MemcheckWatch::closeWord(at);
+    }
+    // Whether valgrind's memcheck watches free memory now.
+    static bool memcheckOn()
+    {
+        if constexpr (memcheck)
+            return MemcheckWatch::active;
+        return false;
     }
 
     // A pool is made (before it joins the registry: this may need the heap).
