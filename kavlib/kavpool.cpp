@@ -210,6 +210,22 @@ void* kavPool::allocSlow(unsigned int size)
     }
 }
 
+// The end of every cut of r bytes at cur from a free block of `from` bytes
+// after prev: the rover may have stood on that free block, and undoAlloc()
+// needs to know how to put it back.
+inline void* kavPool::cutDone(addr_t cur, addr_t prev, unsigned int r, unsigned int from)
+{
+    if (_rover == ptr(cur))
+        _rover = nullptr;
+    _lastCut = r != 0 ? ~cur : 0;
+    _lastPrev = ptr(prev);
+    _lastSize = r;
+    _lastFrom = from;
+    _lastBlock = false;
+    changed(true);
+    return ptr(cur);
+}
+
 // The common step of a growing pool: the piece comes from the front of the
 // free block where the last cut left off (the first fit, since nothing below
 // it is large enough), and the rest of it stays in the same block.  Does
@@ -240,16 +256,7 @@ void* kavPool::cutAtFinger(unsigned int r)
         home->firstFree = rest;
     Index::touched(*this, cur); // and so rest, above it
     _cut = ptr(rest);
-    if (_rover == ptr(cur))
-        _rover = nullptr;
-
-    _lastCut = ~cur;
-    _lastPrev = ptr(prev);
-    _lastSize = r;
-    _lastFrom = size;
-    _lastBlock = false;
-    changed(true);
-    return ptr(cur);
+    return cutDone(cur, prev, r, size);
 }
 
 // Audited builds: the index's answer against a plain walk of the list.
@@ -368,17 +375,7 @@ void* kavPool::takeFreeWith(unsigned int r)
     } else {
         _cut = nullptr;
     }
-    if (_rover == ptr(cur))
-        _rover = nullptr;
-
-    // What undoAlloc() needs to put the free block back.
-    _lastCut = r != 0 ? ~cur : 0;
-    _lastPrev = ptr(prev);
-    _lastSize = r;
-    _lastFrom = size;
-    _lastBlock = false;
-    changed(true);
-    return ptr(cur);
+    return cutDone(cur, prev, r, size);
 }
 
 // ---- undoing the newest allocation ---------------------------------------------

@@ -211,6 +211,7 @@ private:
     template <bool memcheckToo>
     void* takeFreeWith(unsigned int r);
     void* cutAtFinger(unsigned int r);
+    void* cutDone(std::uintptr_t cur, std::uintptr_t prev, unsigned int r, unsigned int from);
     void checkFit(std::uintptr_t cur, unsigned int r) const;
     void uncut();
     void dropNewestBlock();
