@@ -185,7 +185,7 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
         const std::size_t len = std::strlen(s);
         const std::uint64_t h = kavStrIndex::hashOf(s, len);
         std::uint32_t empty = 0; // set when nothing is found
-        if (kavStrElem* found = index->find(h, s, len, empty)) {
+        if (kavStrElem* found = index->findToHome(h, s, len, empty)) {
             kavPool* pool = getPool(); // not null: only a pooled table has an index
             if (!pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(len + 1)))
                 candidateRound(len + 1);
@@ -477,8 +477,6 @@ kavString::kavString(const char* s) : _elem(nullptr)
     KAV_CHECK(kavStringTbl::_table != nullptr, stringNoTable);
     _elem = &kavStringTbl::_table->addStrElem(s);
 }
-
-kavString::~kavString() = default;
 
 namespace {
 

@@ -45,6 +45,14 @@
 #include <cstdint>
 #include <cstring>
 
+// The probe of a look-up is made inline where it is used: the hit path of
+// interning is a few dozen instructions, and a call would add a tenth.
+#if defined(__GNUC__)
+#define KAV_STRINDEX_INLINE inline __attribute__((always_inline))
+#else
+#define KAV_STRINDEX_INLINE inline
+#endif
+
 /// The string hash before its modulo: h = 1; h = h * 257 + (signed) byte,
 /// wrapping, over the text up to its NUL.  `size` receives the bytes of the
 /// text with its NUL.
@@ -139,7 +147,7 @@ public:
     }
     /// The same; when there is none, `empty` receives the empty slot that
     /// ended the search, where putNew() can put the text's element.
-    kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
+    KAV_STRINDEX_INLINE kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
     {
         const std::uint64_t tag = tagOf(h, len);
         const std::uint64_t* slots = slotArray();
@@ -151,6 +159,31 @@ public:
             }
             if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
                 return elemOf(s);
+        }
+    }
+    /// find(), for a text about to be interned: a hit found beyond its home
+    /// slot changes places with the entry there, so that the texts met most
+    /// often come to sit where a probe starts.  (Any entry may move forward
+    /// within its run of used slots; the one at the home slot is in that run.)
+    KAV_STRINDEX_INLINE kavStrElem* findToHome(std::uint64_t h, const char* text, std::size_t len,
+                                               std::uint32_t& empty)
+    {
+        const std::uint64_t tag = tagOf(h, len);
+        std::uint64_t* slots = slotArray();
+        const std::uint32_t first = home(h);
+        for (std::uint32_t i = first;; i = i + 1 == _capacity ? 0 : i + 1) {
+            const std::uint64_t s = slots[i];
+            if (s == 0) {
+                empty = i;
+                return nullptr;
+            }
+            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len)) {
+                if (i != first) {
+                    slots[i] = slots[first];
+                    slots[first] = s;
+                }
+                return elemOf(s);
+            }
         }
     }
 
@@ -238,6 +271,38 @@ private:
     static constexpr std::uint32_t noSlot = ~std::uint32_t{0};
     // Capacities up to which the home slot comes from the tag.
     static constexpr std::uint32_t tagHomeLimit = std::uint32_t{1} << hashBits;
+    // Beyond, the 32 hash bits below the tag's choose it: the element's key.
+    static constexpr unsigned keyShift = 64 - hashBits - 32;
+    static constexpr std::uint64_t keyMask = std::uint64_t{0xffffffffu} << keyShift;
+    // The key of a text of hash h, kept in its element.
+    static std::uint32_t keyOf(std::uint64_t h) { return static_cast<std::uint32_t>(h >> keyShift); }
+    // The hash bits that choose a home, from the entry in slot s alone where
+    // its element keeps its key (else from its text).
+    static std::uint64_t homeBitsOfSlot(std::uint64_t s)
+    {
+#if KAVLIB_STRELEM_KEY
+        return (s & hashTagMask) | std::uint64_t{elemOf(s)->_indexKey} << keyShift;
+#else
+        const char* text = elemText(s);
+        return hashOf(text, std::strlen(text));
+#endif
+    }
+    // Records in `e` the key of its text's hash h (where elements keep one).
+    static void keep(kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    {
+#if KAVLIB_STRELEM_KEY
+        e->_indexKey = keyOf(h);
+#endif
+    }
+    // True when `e` keeps the key of hash h, or keeps none.
+    static bool keeps(const kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    {
+#if KAVLIB_STRELEM_KEY
+        return e->_indexKey == keyOf(h);
+#else
+        return e != nullptr;
+#endif
+    }
 
     // True when the element's `elem` is the `len` bytes at `text`, where
     // their tags match: below longText that means equal lengths.
@@ -305,7 +370,7 @@ private:
 
     // The home slot: the bits of h that _homeMask keeps, as a fraction of
     // 2^64, times the capacity (_homeScale is the capacity, times 2^15 when
-    // the bits are the low 49).  A slot's own top bits are its tag's hash
+    // the bits are the key's 32, which end 17 bits above the hash's lowest).  A slot's own top bits are its tag's hash
     // bits: home(slot) is the home of a slot's entry while the home comes
     // from them.
     std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
@@ -329,8 +394,9 @@ private:
         const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e));
         return (address & 7) == 0 && (address >> (ptrBits + 3)) == 0;
     }
-    std::uint64_t slotFor(std::uint64_t h, std::size_t len, const kavStrElem* e) const
+    static std::uint64_t slotFor(std::uint64_t h, std::size_t len, kavStrElem* e)
     {
+        keep(e, h);
         return tagOf(h, len) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)) >> 3;
     }
 
