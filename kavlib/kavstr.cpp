@@ -54,6 +54,10 @@ bool isPlain(const kavObject& o)
 
 // ---- kavStrElem ------------------------------------------------------------------
 
+#if KAVLIB_STRELEM_KEY
+static_assert(sizeof(kavStrElem) == 4 * sizeof(void*), "the index key must fit in the root part's padding");
+#endif
+
 kavStrElem::kavStrElem(const char* s) : kavStrElem(s, std::strlen(s) + 1) {}
 
 kavStrElem::kavStrElem(const char* s, std::size_t n) : _text(nullptr)

@@ -158,10 +158,14 @@ TEST_F(kavInitTest, IndexGoesWithItsTable)
     kavLib::tempInit(&pool);
     kavStringTbl* temp = kavStringTbl::establishTemp(nullptr);
     // Enough texts that the index outgrows the capacities whose home slots
-    // come from the tags alone; then every seventh text goes.
+    // come from the tags alone; every third is interned again (a hit moves
+    // its entry to its home slot); then every seventh text goes.
     constexpr int texts = 40000;
     for (int i = 0; i < texts; ++i)
         kavString(std::to_string(i).c_str());
+    for (int i = 0; i < texts; i += 3)
+        kavString(std::to_string(i).c_str());
+    EXPECT_EQ(temp->count(), texts);
     EXPECT_GE(temp->indexBytes(), texts * 8u);
     for (int i = 0; i < texts; i += 7) {
         kavStrElem key(std::to_string(i).c_str());

@@ -32,9 +32,12 @@
 // read past its end.  The tag's hash bits are the hash's top 15.  Up to
 // 32 768 slots the home slot comes from them alone, so growing moves entries
 // without reading their elements or texts; beyond that it comes from the
-// hash's other 49 bits.  Linear probing, at most 7
-// slots in 8 used, grown by a quarter (so 10 to 12 bytes a text); removal
-// shifts the following entries back, so there are no tombstones.
+// 32 hash bits below them, which each element keeps where it has room (see
+// kavStrElem), so that growing reads elements but no texts.  Linear probing,
+// at most 7 slots in 8 used, grown by a quarter (so 10 to 12 bytes a text);
+// removal shifts the following entries back, so there are no tombstones.  An
+// interning that finds its text beyond its home slot moves its entry there,
+// so that the texts met most often are found at the first probe.
 #ifndef KAVLIB_STRINDEX_H
 #define KAVLIB_STRINDEX_H
 
@@ -370,9 +373,9 @@ private:
 
     // The home slot: the bits of h that _homeMask keeps, as a fraction of
     // 2^64, times the capacity (_homeScale is the capacity, times 2^15 when
-    // the bits are the key's 32, which end 17 bits above the hash's lowest).  A slot's own top bits are its tag's hash
-    // bits: home(slot) is the home of a slot's entry while the home comes
-    // from them.
+    // the bits are the key's 32, just below the tag's).  A slot's own top
+    // bits are its tag's hash bits: home(slot) is the home of a slot's entry
+    // while the home comes from them.
     std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
     // The tag of a text of `len` bytes and hash h, in place: the hash's top
     // 15 bits, then the length.
