@@ -124,6 +124,7 @@ public:
         if (len <= 16) {
             // From 4 to 16 bytes, four 4-byte loads that together cover the
             // text, the same code for every length; below 4, three bytes.
+            // One multiplication mixes them with the length.
             if (len >= 4) {
                 a = cover(text, len);
                 b = cover(text + len - 4, len, -1);
@@ -131,6 +132,7 @@ public:
                 a = (std::uint64_t{byteAt(text, 0)} << 16) | (std::uint64_t{byteAt(text, len >> 1)} << 8) |
                     byteAt(text, len - 1);
             }
+            return mum(a ^ k1, b ^ seed ^ (static_cast<std::uint64_t>(len) * k2));
         } else {
             std::size_t i = 0;
             for (; i + 16 < len; i += 16)
