@@ -177,6 +177,13 @@ void kavStringTbl::tempPool()
 kavStrElem& kavStringTbl::addStrElem(const char* s)
 {
     KAV_CHECK(_table != nullptr, stringTempOnly);
+    return intern(s);
+}
+
+// addStrElem(s) past its check; made inline in kavString(const char*) too,
+// where interning a text already held is nearly all the work.
+KAV_STRINDEX_INLINE kavStrElem& kavStringTbl::intern(const char* s)
+{
     if (s == nullptr)
         s = emptyText;
     kavStrIndex* index = kavStrIndex::remembered(this);
@@ -474,12 +481,14 @@ const char* kavStringTbl::className() const
 
 kavString::kavString(const char* s) : _elem(nullptr)
 {
-    if (kavStringTbl::_tempTable != nullptr) {
-        _elem = &kavStringTbl::_tempTable->addStrElem(s);
-        return;
+    kavStringTbl* table = kavStringTbl::_tempTable;
+    if (table != nullptr) {
+        KAV_CHECK(kavStringTbl::_table != nullptr, stringTempOnly); // addStrElem's own check
+    } else {
+        KAV_CHECK(kavStringTbl::_table != nullptr, stringNoTable);
+        table = kavStringTbl::_table;
     }
-    KAV_CHECK(kavStringTbl::_table != nullptr, stringNoTable);
-    _elem = &kavStringTbl::_table->addStrElem(s);
+    _elem = &table->intern(s);
 }
 
 namespace {

@@ -183,6 +183,8 @@ private:
     kavStrIndex* answeringIndexMade();
     // Keeps an existing index in step with an element just added.
     static void noteAdded(kavStrIndex* index, kavObject& obj);
+    // addStrElem(s) once the global table is known to exist.
+    kavStrElem& intern(const char* s);
     // addStrElem(s) without the lookup index: the chain walk.
     kavStrElem& addByChain(const char* s);
     // add(candidate) for a new text, the lookup index (hash h) told.
