@@ -293,7 +293,7 @@ private:
 #endif
     }
     // Records in `e` the key of its text's hash h (where elements keep one).
-    static void keep(kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    static void keep([[maybe_unused]] kavStrElem* e, [[maybe_unused]] std::uint64_t h)
     {
 #if KAVLIB_STRELEM_KEY
         e->_indexKey = keyOf(h);
