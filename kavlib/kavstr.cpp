@@ -54,6 +54,10 @@ bool isPlain(const kavObject& o)
 
 // ---- kavStrElem ------------------------------------------------------------------
 
+#if KAVLIB_STRELEM_KEY
+static_assert(sizeof(kavStrElem) == 4 * sizeof(void*), "the index key must fit in the root part's padding");
+#endif
+
 kavStrElem::kavStrElem(const char* s) : kavStrElem(s, std::strlen(s) + 1) {}
 
 kavStrElem::kavStrElem(const char* s, std::size_t n) : _text(nullptr)
@@ -173,6 +177,13 @@ void kavStringTbl::tempPool()
 kavStrElem& kavStringTbl::addStrElem(const char* s)
 {
     KAV_CHECK(_table != nullptr, stringTempOnly);
+    return intern(s);
+}
+
+// addStrElem(s) past its check; made inline in kavString(const char*) too,
+// where interning a text already held is nearly all the work.
+KAV_STRINDEX_INLINE kavStrElem& kavStringTbl::intern(const char* s)
+{
     if (s == nullptr)
         s = emptyText;
     kavStrIndex* index = kavStrIndex::remembered(this);
@@ -185,7 +196,7 @@ kavStrElem& kavStringTbl::addStrElem(const char* s)
         const std::size_t len = std::strlen(s);
         const std::uint64_t h = kavStrIndex::hashOf(s, len);
         std::uint32_t empty = 0; // set when nothing is found
-        if (kavStrElem* found = index->find(h, s, len, empty)) {
+        if (kavStrElem* found = index->findToHome(h, s, len, empty)) {
             kavPool* pool = getPool(); // not null: only a pooled table has an index
             if (!pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(len + 1)))
                 candidateRound(len + 1);
@@ -470,15 +481,15 @@ const char* kavStringTbl::className() const
 
 kavString::kavString(const char* s) : _elem(nullptr)
 {
-    if (kavStringTbl::_tempTable != nullptr) {
-        _elem = &kavStringTbl::_tempTable->addStrElem(s);
-        return;
+    kavStringTbl* table = kavStringTbl::_tempTable;
+    if (table != nullptr) {
+        KAV_CHECK(kavStringTbl::_table != nullptr, stringTempOnly); // addStrElem's own check
+    } else {
+        KAV_CHECK(kavStringTbl::_table != nullptr, stringNoTable);
+        table = kavStringTbl::_table;
     }
-    KAV_CHECK(kavStringTbl::_table != nullptr, stringNoTable);
-    _elem = &kavStringTbl::_table->addStrElem(s);
+    _elem = &table->intern(s);
 }
-
-kavString::~kavString() = default;
 
 namespace {
 

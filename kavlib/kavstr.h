@@ -79,6 +79,7 @@ public:
 
 private:
     friend class kavStringTbl;
+    friend class kavStrIndex;
 
     /// Copies the `n` bytes of `s`, its NUL included.
     kavStrElem(const char* s, std::size_t n);
@@ -88,6 +89,15 @@ private:
     struct borrowed {};
     kavStrElem(const char* s, borrowed) : _text(const_cast<char*>(s)) {}
 
+#if UINTPTR_MAX > 0xffffffffu && !defined(_MSC_VER)
+    // Where pointers take 8 bytes the root part ends in 4 bytes of padding,
+    // which this field takes (the element's size stays that of the root part
+    // and the text pointer): what a table's lookup index needs to place the
+    // element again when it grows, kept so that growing reads no texts.
+    // Set when an index takes the element.
+#define KAVLIB_STRELEM_KEY 1
+    std::uint32_t _indexKey = 0; ///< see above; internal/strindex.h
+#endif
     char* _text; ///< the element's copy of its text
 };
 
@@ -173,6 +183,8 @@ private:
     kavStrIndex* answeringIndexMade();
     // Keeps an existing index in step with an element just added.
     static void noteAdded(kavStrIndex* index, kavObject& obj);
+    // addStrElem(s) once the global table is known to exist.
+    kavStrElem& intern(const char* s);
     // addStrElem(s) without the lookup index: the chain walk.
     kavStrElem& addByChain(const char* s);
     // add(candidate) for a new text, the lookup index (hash h) told.
@@ -201,7 +213,7 @@ public:
     /// Refers to `e` (not null).
     explicit kavString(kavStrElem* e) : _elem(e) {}
     /// Leaves the element alone.
-    ~kavString() override;
+    ~kavString() override = default;
 
     /// Refers to o's element from now on; the root part stays as it was.
     kavString& operator=(const kavString&) = default;

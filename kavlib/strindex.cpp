@@ -102,7 +102,7 @@ void kavStrIndex::forget() const
 kavStrIndex::kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes)
     : _node{owner, &dropAttached, nullptr}, _pool(&pool), _bytes(bytes),
       _capacity(static_cast<std::uint32_t>((bytes - sizeof(kavStrIndex)) / sizeof(std::uint64_t))), _count(0),
-      _foreign(0), _homeMask(_capacity <= tagHomeLimit ? hashTagMask : ~hashTagMask),
+      _foreign(0), _homeMask(_capacity <= tagHomeLimit ? hashTagMask : keyMask),
       _homeScale(_capacity <= tagHomeLimit ? _capacity : std::uint64_t{_capacity} << hashBits)
 {
 }
@@ -141,8 +141,7 @@ std::uint32_t kavStrIndex::homeOfSlot(std::uint64_t s) const
 {
     if (_homeMask == hashTagMask)
         return home(s); // the tag's hash bits are all the home needs
-    const char* text = elemText(s);
-    return home(hashOf(text, std::strlen(text)));
+    return home(homeBitsOfSlot(s));
 }
 
 std::uint32_t kavStrIndex::slotOf(std::uint64_t h, const kavStrElem* e) const
@@ -198,9 +197,10 @@ kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len
 }
 
 // While both capacities take the home from the tag, an entry's new home
-// comes from its slot alone; otherwise from its text's hash, which costs a
-// read of its element and its text: they are fetched a few entries ahead,
-// so that the reads of many entries overlap.
+// comes from its slot alone; otherwise from its element's key (or, where
+// elements keep none, its text's hash), which costs a read of the element
+// (and its text): they are fetched a few entries ahead, so that the reads of
+// many entries overlap.  An entry's slot value stays the same.
 void kavStrIndex::moveTo(kavStrIndex& to) const
 {
     const std::uint64_t* old = slotArray();
@@ -210,20 +210,21 @@ void kavStrIndex::moveTo(kavStrIndex& to) const
                 to.insert(to.home(old[i]), old[i]);
         return;
     }
-    constexpr std::uint32_t elemAhead = 16, textAhead = 8;
+    constexpr std::uint32_t elemAhead = 16;
+#if !KAVLIB_STRELEM_KEY
+    constexpr std::uint32_t textAhead = 8;
+#endif
     for (std::uint32_t i = 0; i < _capacity; ++i) {
 #if defined(__GNUC__)
         if (i + elemAhead < _capacity && old[i + elemAhead] != 0)
             __builtin_prefetch(elemOf(old[i + elemAhead]));
+#if !KAVLIB_STRELEM_KEY
         if (i + textAhead < _capacity && old[i + textAhead] != 0)
             __builtin_prefetch(elemText(old[i + textAhead]));
 #endif
-        if (old[i] != 0) {
-            const char* text = elemText(old[i]);
-            const std::size_t len = std::strlen(text);
-            const std::uint64_t h = hashOf(text, len);
-            to.insert(to.home(h), to.slotFor(h, len, elemOf(old[i])));
-        }
+#endif
+        if (old[i] != 0)
+            to.insert(to.home(homeBitsOfSlot(old[i])), old[i]);
     }
 }
 
@@ -301,7 +302,7 @@ bool kavStrIndex::wellPlaced() const
         const char* text = elemText(slots[i]);
         const std::size_t len = std::strlen(text);
         const std::uint64_t h = hashOf(text, len);
-        if ((slots[i] & tagMask) != tagOf(h, len) || slotOf(h, elemOf(slots[i])) != i)
+        if ((slots[i] & tagMask) != tagOf(h, len) || !keeps(elemOf(slots[i]), h) || slotOf(h, elemOf(slots[i])) != i)
             return false;
     }
     return used == _count;

@@ -64,7 +64,7 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
         words.push_back("w" + std::to_string(i * 7919 % 1009));
     // Two texts of one length whose index hashes share their top 15 bits: the
     // same tag and home slot, so only their texts tell them apart.
-    const std::string tag1 = "t100008", tag2 = "t100057";
+    const std::string tag1 = "t100036", tag2 = "t100149";
     ASSERT_EQ(kavStrIndex::hashOf(tag1.data(), 7) >> 49, kavStrIndex::hashOf(tag2.data(), 7) >> 49);
     words.insert(words.end(), {
         std::string(600, 'L'), // a text piece from the free blocks
@@ -158,10 +158,14 @@ TEST_F(kavInitTest, IndexGoesWithItsTable)
     kavLib::tempInit(&pool);
     kavStringTbl* temp = kavStringTbl::establishTemp(nullptr);
     // Enough texts that the index outgrows the capacities whose home slots
-    // come from the tags alone; then every seventh text goes.
+    // come from the tags alone; every third is interned again (a hit moves
+    // its entry to its home slot); then every seventh text goes.
     constexpr int texts = 40000;
     for (int i = 0; i < texts; ++i)
         kavString(std::to_string(i).c_str());
+    for (int i = 0; i < texts; i += 3)
+        kavString(std::to_string(i).c_str());
+    EXPECT_EQ(temp->count(), texts);
     EXPECT_GE(temp->indexBytes(), texts * 8u);
     for (int i = 0; i < texts; i += 7) {
         kavStrElem key(std::to_string(i).c_str());

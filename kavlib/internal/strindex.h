@@ -32,9 +32,12 @@
 // read past its end.  The tag's hash bits are the hash's top 15.  Up to
 // 32 768 slots the home slot comes from them alone, so growing moves entries
 // without reading their elements or texts; beyond that it comes from the
-// hash's other 49 bits.  Linear probing, at most 7
-// slots in 8 used, grown by a quarter (so 10 to 12 bytes a text); removal
-// shifts the following entries back, so there are no tombstones.
+// 32 hash bits below them, which each element keeps where it has room (see
+// kavStrElem), so that growing reads elements but no texts.  Linear probing,
+// at most 7 slots in 8 used, grown by a quarter (so 10 to 12 bytes a text);
+// removal shifts the following entries back, so there are no tombstones.  An
+// interning that finds its text beyond its home slot moves its entry there,
+// so that the texts met most often are found at the first probe.
 #ifndef KAVLIB_STRINDEX_H
 #define KAVLIB_STRINDEX_H
 
@@ -44,6 +47,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+// The probe of a look-up is made inline where it is used: the hit path of
+// interning is a few dozen instructions, and a call would add a tenth.
+#if defined(__GNUC__)
+#define KAV_STRINDEX_INLINE inline __attribute__((always_inline))
+#else
+#define KAV_STRINDEX_INLINE inline
+#endif
 
 /// The string hash before its modulo: h = 1; h = h * 257 + (signed) byte,
 /// wrapping, over the text up to its NUL.  `size` receives the bytes of the
@@ -113,6 +124,7 @@ public:
         if (len <= 16) {
             // From 4 to 16 bytes, four 4-byte loads that together cover the
             // text, the same code for every length; below 4, three bytes.
+            // One multiplication mixes them with the length.
             if (len >= 4) {
                 a = cover(text, len);
                 b = cover(text + len - 4, len, -1);
@@ -120,6 +132,7 @@ public:
                 a = (std::uint64_t{byteAt(text, 0)} << 16) | (std::uint64_t{byteAt(text, len >> 1)} << 8) |
                     byteAt(text, len - 1);
             }
+            return mum(a ^ k1, b ^ seed ^ (static_cast<std::uint64_t>(len) * k2));
         } else {
             std::size_t i = 0;
             for (; i + 16 < len; i += 16)
@@ -139,7 +152,7 @@ public:
     }
     /// The same; when there is none, `empty` receives the empty slot that
     /// ended the search, where putNew() can put the text's element.
-    kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
+    KAV_STRINDEX_INLINE kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
     {
         const std::uint64_t tag = tagOf(h, len);
         const std::uint64_t* slots = slotArray();
@@ -151,6 +164,31 @@ public:
             }
             if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
                 return elemOf(s);
+        }
+    }
+    /// find(), for a text about to be interned: a hit found beyond its home
+    /// slot changes places with the entry there, so that the texts met most
+    /// often come to sit where a probe starts.  (Any entry may move forward
+    /// within its run of used slots; the one at the home slot is in that run.)
+    KAV_STRINDEX_INLINE kavStrElem* findToHome(std::uint64_t h, const char* text, std::size_t len,
+                                               std::uint32_t& empty)
+    {
+        const std::uint64_t tag = tagOf(h, len);
+        std::uint64_t* slots = slotArray();
+        const std::uint32_t first = home(h);
+        for (std::uint32_t i = first;; i = i + 1 == _capacity ? 0 : i + 1) {
+            const std::uint64_t s = slots[i];
+            if (s == 0) {
+                empty = i;
+                return nullptr;
+            }
+            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len)) {
+                if (i != first) {
+                    slots[i] = slots[first];
+                    slots[first] = s;
+                }
+                return elemOf(s);
+            }
         }
     }
 
@@ -238,6 +276,38 @@ private:
     static constexpr std::uint32_t noSlot = ~std::uint32_t{0};
     // Capacities up to which the home slot comes from the tag.
     static constexpr std::uint32_t tagHomeLimit = std::uint32_t{1} << hashBits;
+    // Beyond, the 32 hash bits below the tag's choose it: the element's key.
+    static constexpr unsigned keyShift = 64 - hashBits - 32;
+    static constexpr std::uint64_t keyMask = std::uint64_t{0xffffffffu} << keyShift;
+    // The key of a text of hash h, kept in its element.
+    static std::uint32_t keyOf(std::uint64_t h) { return static_cast<std::uint32_t>(h >> keyShift); }
+    // The hash bits that choose a home, from the entry in slot s alone where
+    // its element keeps its key (else from its text).
+    static std::uint64_t homeBitsOfSlot(std::uint64_t s)
+    {
+#if KAVLIB_STRELEM_KEY
+        return (s & hashTagMask) | std::uint64_t{elemOf(s)->_indexKey} << keyShift;
+#else
+        const char* text = elemText(s);
+        return hashOf(text, std::strlen(text));
+#endif
+    }
+    // Records in `e` the key of its text's hash h (where elements keep one).
+    static void keep([[maybe_unused]] kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    {
+#if KAVLIB_STRELEM_KEY
+        e->_indexKey = keyOf(h);
+#endif
+    }
+    // True when `e` keeps the key of hash h, or keeps none.
+    static bool keeps(const kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    {
+#if KAVLIB_STRELEM_KEY
+        return e->_indexKey == keyOf(h);
+#else
+        return e != nullptr;
+#endif
+    }
 
     // True when the element's `elem` is the `len` bytes at `text`, where
     // their tags match: below longText that means equal lengths.
@@ -305,9 +375,9 @@ private:
 
     // The home slot: the bits of h that _homeMask keeps, as a fraction of
     // 2^64, times the capacity (_homeScale is the capacity, times 2^15 when
-    // the bits are the low 49).  A slot's own top bits are its tag's hash
-    // bits: home(slot) is the home of a slot's entry while the home comes
-    // from them.
+    // the bits are the key's 32, just below the tag's).  A slot's own top
+    // bits are its tag's hash bits: home(slot) is the home of a slot's entry
+    // while the home comes from them.
     std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
     // The tag of a text of `len` bytes and hash h, in place: the hash's top
     // 15 bits, then the length.
@@ -329,8 +399,9 @@ private:
         const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e));
         return (address & 7) == 0 && (address >> (ptrBits + 3)) == 0;
     }
-    std::uint64_t slotFor(std::uint64_t h, std::size_t len, const kavStrElem* e) const
+    static std::uint64_t slotFor(std::uint64_t h, std::size_t len, kavStrElem* e)
     {
+        keep(e, h);
         return tagOf(h, len) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)) >> 3;
     }
 
