@@ -232,7 +232,7 @@ inline void* kavPool::cutDone(addr_t cur, addr_t prev, unsigned int r, unsigned 
 // what takeFree() does in that case, with none of its other cases; null
 // when the case does not apply, or while memcheck watches free memory (the
 // general path then opens each word it touches).
-void* kavPool::cutAtFinger(unsigned int r)
+inline void* kavPool::cutAtFinger(unsigned int r)
 {
     const addr_t cur = addr(_cut);
     if (cur == 0 || r <= _cutBelow || Watch::memcheckOn()) // r > _cutBelow rules out 0
