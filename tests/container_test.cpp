@@ -4,8 +4,6 @@
 // each one's order, iterators, dumps and checks.
 #include "testutil.h"
 
-#include <string>
-
 namespace {
 
 // A list searched by the generic walk of kavContainer, with an iterator.

@@ -2,7 +2,6 @@
 // the pool, comparison, hashing, the object line and class identity.
 #include "testutil.h"
 
-#include <string>
 #include <set>
 
 namespace {
