@@ -115,8 +115,7 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
     kavPool* main = kavPool::mainPool();
     for (int keep = 0; keep < 4; ++keep) {
         SCOPED_TRACE("kept pool " + std::to_string(keep));
-        kavPool *p1 = new kavPool, *p2 = new kavPool;
-        kavPool* chain[] = {new kavPool, p2, p1, main}; // newest first
+        kavPool* chain[] = {main, new kavPool, new kavPool, new kavPool}; // oldest first
         for (kavPool* p : chain)
             p->alloc(100);
         kavPool* kept = chain[keep];
@@ -173,8 +172,7 @@ TEST_F(kavLibTest, ReportsPools)
     customPool q;
     piece(*main, 8);
     q.alloc(20000);
-    EXPECT_EQ(kavPool::apools(), 65000u);
-    EXPECT_EQ(kavPool::upools(), 29008u);
+    EXPECT_EQ(std::make_pair(kavPool::apools(), kavPool::upools()), std::make_pair(65000u, 29008u));
     const std::string mainLine = "  Pool 0 @@PTR Alloc=8000 Used=8 FreeB=7992 FreeR=0\n";
     const std::string total = "*** Total: Alloc=65000 Used=29008 Free=35920 Recycled=72 ***\n";
     std::ostringstream os;
