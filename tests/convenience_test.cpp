@@ -78,6 +78,9 @@ TEST_F(kavInitTest, StandardIterationWalksInIterationOrder)
     EXPECT_EQ(pool.umem(), inUse);
     delete &list;
     delete &box;
+    kavList none; // stepping or reading past the end is a checked error, as for kavIterator
+    EXPECT_DEATH(*none.begin(), assertionReport("_link", "container", 201));
+    EXPECT_DEATH(++none.end(), assertionReport("_link", "container", 211));
 }
 
 // removeIf takes out exactly the elements its predicate picks, duplicates
@@ -107,14 +110,6 @@ TEST_F(kavInitTest, RemoveIfTakesOutWhatThePredicatePicks)
     EXPECT_EQ(hash.removeIf(odd), 4);
     EXPECT_EQ(kavTestElem::deaths, deaths + 3); // e[1], e[3], e[4]: their last links
     EXPECT_EQ(std::make_pair(hash.count(), hash.collisions()), std::make_pair(2, 0u)); // count, collisions
-}
-
-// Stepping or reading past the end is a checked error, as for kavIterator.
-TEST_F(kavInitTest, StandardIteratorPastTheEndFailsItsCheck)
-{
-    kavList list;
-    EXPECT_DEATH(*list.begin(), assertionReport("_link", "container", 201));
-    EXPECT_DEATH(++list.end(), assertionReport("_link", "container", 211));
 }
 
 // << writes an object's dump line without indentation or line end; strings
