@@ -45,7 +45,7 @@ using kavPoolDeathTest = kavLibTest;
 
 // The first request of a new pool adds a block of at least 8000 bytes and cuts
 // the piece, rounded up to 8, from its front; the next piece follows it.
-TEST_F(kavLibTest, CutsPiecesFromTheFrontOfANewBlock)
+TEST_F(kavLibTest, EstablishesBlocksAndCutsPiecesFromTheirFront)
 {
     const std::vector<std::pair<unsigned int, stats>> cases = {
         {0, {8000, 8000, 0, 0, 1, 1, 0}},     {1, {8000, 7992, 0, 8, 1, 1, 0}},
@@ -63,13 +63,10 @@ TEST_F(kavLibTest, CutsPiecesFromTheFrontOfANewBlock)
         EXPECT_EQ(next, r < n ? a + r : next);
         EXPECT_EQ(p.ablocks(), r < n ? 1u : 2u);
     }
-}
 
-// establish adds a block of a chosen size (at least 8000 bytes) at any time;
-// alloc calls it, through the virtual table, for the first request of a pool
-// without blocks, also after release() has given every block back.
-TEST_F(kavLibTest, EstablishesAndReleasesBlocks)
-{
+    // establish adds a block of a chosen size (at least 8000 bytes) at any
+    // time; alloc calls it, through the virtual table, for the first request
+    // of a pool without blocks, also after release() has given every block back.
     kavPool p;
     p.establish(10000);
     char* a = piece(p, 9995);
