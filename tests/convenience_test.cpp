@@ -78,6 +78,9 @@ TEST_F(kavInitTest, StandardIterationWalksInIterationOrder)
     EXPECT_EQ(pool.umem(), inUse);
     delete &list;
     delete &box;
+    kavList none; // stepping or reading past the end is a checked error, as for kavIterator
+    EXPECT_DEATH(*none.begin(), assertionReport("_link", "container", 201));
+    EXPECT_DEATH(++none.end(), assertionReport("_link", "container", 211));
 }
 
 // removeIf takes out exactly the elements its predicate picks, duplicates
@@ -109,35 +112,11 @@ TEST_F(kavInitTest, RemoveIfTakesOutWhatThePredicatePicks)
     EXPECT_EQ(std::make_pair(hash.count(), hash.collisions()), std::make_pair(2, 0u)); // count, collisions
 }
 
-// Stepping or reading past the end is a checked error, as for kavIterator.
-TEST_F(kavInitTest, StandardIteratorPastTheEndFailsItsCheck)
-{
-    kavList list;
-    EXPECT_DEATH(*list.begin(), assertionReport("_link", "container", 201));
-    EXPECT_DEATH(++list.end(), assertionReport("_link", "container", 211));
-}
-
-// << writes an object's dump line without indentation or line end; strings
-// and elements write their bare text under every flag.
-TEST_F(kavInitTest, StreamInsertionWritesTheDumpLineAndNothingMore)
-{
-    kavObject plain;
-    kavString abc("abc");
-    kavNamedObj named(abc);
-    kavList list;
-    addAll(list, {&plain, &named});
-    std::ostringstream os;
-    os << list << '|' << abc << '|' << *abc.elem();
-    kavLib::set(4);
-    os << '|' << abc;
-    EXPECT_EQ(os.str(), "kavList \n    kavNamedObj abc     kavObject |abc|abc|abc");
-}
-
 // Between objects == and != are the left operand's isEqual; against a
 // plain text they compare bytes and intern nothing.  Strings order by text,
 // byte by byte as strcmp does; the same text from two tables is equivalent
-// but not equal.
-TEST_F(kavInitTest, EqualityAndOrderOverIsEqualAndOverTexts)
+// but not equal.  Stream insertion writes the dump line.
+TEST_F(kavInitTest, EqualityOrderAndStreamInsertion)
 {
     struct equalToAll : kavObject {
         bool isEqual(const kavObject&) const override { return true; }
@@ -161,6 +140,16 @@ TEST_F(kavInitTest, EqualityAndOrderOverIsEqualAndOverTexts)
     EXPECT_TRUE((zz <=> scratch) == 0 && (s1 <=> zz) < 0);
 #endif
     kavLib::tempReset();
+
+    // << writes an object's dump line without indentation or line end;
+    // strings and elements write their bare text under every flag.
+    kavList list;
+    addAll(list, {&a, &n1});
+    std::ostringstream os;
+    os << list << '|' << s1 << '|' << *s1.elem();
+    kavLib::set(4);
+    os << '|' << s1;
+    EXPECT_EQ(os.str(), "kavList \n    kavNamedObj word     kavObject |word|word|word");
 }
 
 // A class of the application's, with its class-name constant declared extern

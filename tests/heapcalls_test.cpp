@@ -10,9 +10,6 @@
 #include "testutil.h"
 
 #include <cstdio>
-#include <functional>
-#include <random>
-#include <vector>
 
 using namespace heapWatch;
 

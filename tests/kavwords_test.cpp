@@ -111,10 +111,12 @@ protected:
 
 // Known counts, ties ranked alphabetically whatever order they came in,
 // apostrophes, standard input, the concordance, binary data and endless
-// lines, the sample text, and the dumps and reports under the flags named.
-TEST_F(kavwordsTest, CountsKnownTexts)
+// lines, the sample text, and the dumps and reports under the flags named;
+// then every kind of bad input.
+TEST_F(kavwordsTest, CountsKnownTextsAndRejectsBadInput)
 {
     const std::string line = "Don't DON'T don't 'quoted' rock'n'roll x''y\n";
+    const std::string range = ": not a number from 0 to 2147483647\n";
     check({
         {"k.txt -n4", 0, "",
          {"Files, in the order read:\n  k.txt: 3 lines, 10 words, 5 distinct, 5 new\nTotal: 10 words, 5 distinct\n"
@@ -155,15 +157,8 @@ TEST_F(kavwordsTest, CountsKnownTexts)
           "Pools after kavLib::reset:\n*** List of all Pools ***\n  Pool 0 @@PTR Alloc=0 Used=0 FreeB=0 FreeR=0\n"
           "*** Total: Alloc=0 Used=0 Free=0 Recycled=0 ***\n"},
          false},
-    });
-}
-
-// A file that cannot be opened or read, every malformed option, and output
-// that cannot be written: a message, an exit status, and no output.
-TEST_F(kavwordsTest, RejectsBadInputWithAMessageAndAnExitStatus)
-{
-    const std::string range = ": not a number from 0 to 2147483647\n";
-    check({
+        // A file that cannot be opened or read, every malformed option, and
+        // output that cannot be written: a message, an exit status, no output.
         {"nosuch.txt", 1, "kavwords: cannot open nosuch.txt: No such file or directory\n"},
 #ifdef _WIN32
         {"k.txt dir", 1, "kavwords: cannot open dir: Permission denied\n"}, // Windows opens no directory

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <regex>
 #include <set>
 
 // Flags are set and cleared one by one or all at once; space() fills and

@@ -39,7 +39,7 @@ TEST_F(kavInitTest, NameStringLivesInTheObjectsPool)
 // Named objects are equal by their stored name's element and hash like it
 // (so a hash container finds them by a string key), but order by the text
 // of the virtual name(), which dump shows too.
-TEST_F(kavInitTest, NamedObjectsCompareByName)
+TEST_F(kavInitTest, NamedObjectsCompareByNameAndDump)
 {
     kavString bob("bob"), zed("zed");
     kavNamedObj plainBob(bob), plainZed(kavString("zed"));
@@ -52,12 +52,9 @@ TEST_F(kavInitTest, NamedObjectsCompareByName)
     EXPECT_TRUE(obj.objcmp(bob) > 0 && obj.objcmp(plainBob) > 0 && plainBob.objcmp(zed) < 0);
     EXPECT_EQ(plainBob.objcmp(plain), addressOrder(&plainBob, &plain));
     EXPECT_EQ(dumpText(obj, 0, 0), "kavNamedObj zed ");
-}
 
-// The object line, then the name: on the same line with flag 4 clear, on
-// the following lines one blank deeper with flag 4 set.
-TEST_F(kavInitTest, NamedObjectDumps)
-{
+    // The object line, then the name: on the same line with flag 4 clear, on
+    // the following lines one blank deeper with flag 4 set.
     kavNamedObj local(kavString("abc"));
     EXPECT_EQ(dumpText(local, 2, 1), "  kavNamedObj abc \n");
     kavLib::set(4);

@@ -2,7 +2,6 @@
 // the pool, comparison, hashing, the object line and class identity.
 #include "testutil.h"
 
-#include <string>
 #include <set>
 
 namespace {
@@ -80,8 +79,10 @@ TEST_F(kavLibTest, OnlyObjectsMadeByNewArePooled)
     placed->~kavObject();
 }
 
-// The root compares and hashes by address; objEqual and objLess ask their first argument.
-TEST_F(kavLibTest, ComparisonAndHash)
+// The root compares and hashes by address; objEqual and objLess ask their
+// first argument.  Every class answers isA for its own name and its bases'
+// (by pointer) and for no other; no two classes share a name.
+TEST_F(kavInitTest, ComparisonHashAndClassIdentity)
 {
     kavObject pair[2];
     kavObject &lo = pair[0], &hi = pair[1];
@@ -90,12 +91,7 @@ TEST_F(kavLibTest, ComparisonAndHash)
     kavRankedObj yes(-1, true), no(0, false);
     EXPECT_TRUE(objEqual(yes, no) && !objEqual(no, yes) && objLess(yes, no) && !objLess(no, yes));
     EXPECT_EQ(hi.hash(4191), (reinterpret_cast<std::uintptr_t>(&hi) >> 3) % 4191);
-}
 
-// Every class answers isA for its own name and its bases' (by pointer) and
-// for no other; no two classes share a name.
-TEST_F(kavInitTest, ClassIdentityFollowsTheClassTree)
-{
     kavObject obj;
     kavList list;
     kavSList slist;
@@ -107,12 +103,12 @@ TEST_F(kavInitTest, ClassIdentityFollowsTheClassTree)
     kavListIter li(&list);
     kavSListIter si(&slist);
     kavFifoIter fi(&fifo);
-    kavHashIter<4191> hi(&hash);
+    kavHashIter<4191> hashIt(&hash);
     const kavStringTbl* table = kavStringTbl::table();
     const auto C = kavContainerClass, I = kavIteratorClass;
     const std::vector<std::pair<const kavObject*, const char*>> tree = {
         {&obj, nullptr}, {&elem, nullptr}, {&str, nullptr}, {&named, nullptr}, {&list, C}, {&slist, C}, {&fifo, C},
-        {&hash, C},      {table, C},       {&li, I},         {&si, I},         {&fi, I},    {&hi, I}};
+        {&hash, C},      {table, C},       {&li, I},         {&si, I},         {&fi, I},    {&hashIt, I}};
     std::set<std::string> names{C, I};
     for (const auto& [o, base] : tree) {
         EXPECT_TRUE(names.insert(o->className()).second) << o->className();

@@ -3,7 +3,6 @@
 // Windows, the DLL boundary.
 #include "testutil.h"
 
-#include <cstdint>
 #include <cstring>
 
 #ifdef _WIN32

@@ -45,7 +45,7 @@ using kavPoolDeathTest = kavLibTest;
 
 // The first request of a new pool adds a block of at least 8000 bytes and cuts
 // the piece, rounded up to 8, from its front; the next piece follows it.
-TEST_F(kavLibTest, CutsPiecesFromTheFrontOfANewBlock)
+TEST_F(kavLibTest, EstablishesBlocksAndCutsPiecesFromTheirFront)
 {
     const std::vector<std::pair<unsigned int, stats>> cases = {
         {0, {8000, 8000, 0, 0, 1, 1, 0}},     {1, {8000, 7992, 0, 8, 1, 1, 0}},
@@ -63,13 +63,10 @@ TEST_F(kavLibTest, CutsPiecesFromTheFrontOfANewBlock)
         EXPECT_EQ(next, r < n ? a + r : next);
         EXPECT_EQ(p.ablocks(), r < n ? 1u : 2u);
     }
-}
 
-// establish adds a block of a chosen size (at least 8000 bytes) at any time;
-// alloc calls it, through the virtual table, for the first request of a pool
-// without blocks, also after release() has given every block back.
-TEST_F(kavLibTest, EstablishesAndReleasesBlocks)
-{
+    // establish adds a block of a chosen size (at least 8000 bytes) at any
+    // time; alloc calls it, through the virtual table, for the first request
+    // of a pool without blocks, also after release() has given every block back.
     kavPool p;
     p.establish(10000);
     char* a = piece(p, 9995);
@@ -115,8 +112,7 @@ TEST_F(kavLibTest, ReleasesAllPoolsButThoseThatAreKept)
     kavPool* main = kavPool::mainPool();
     for (int keep = 0; keep < 4; ++keep) {
         SCOPED_TRACE("kept pool " + std::to_string(keep));
-        kavPool *p1 = new kavPool, *p2 = new kavPool;
-        kavPool* chain[] = {new kavPool, p2, p1, main}; // newest first
+        kavPool* chain[] = {main, new kavPool, new kavPool, new kavPool}; // oldest first
         for (kavPool* p : chain)
             p->alloc(100);
         kavPool* kept = chain[keep];
@@ -173,8 +169,7 @@ TEST_F(kavLibTest, ReportsPools)
     customPool q;
     piece(*main, 8);
     q.alloc(20000);
-    EXPECT_EQ(kavPool::apools(), 65000u);
-    EXPECT_EQ(kavPool::upools(), 29008u);
+    EXPECT_EQ(std::make_pair(kavPool::apools(), kavPool::upools()), std::make_pair(65000u, 29008u));
     const std::string mainLine = "  Pool 0 @@PTR Alloc=8000 Used=8 FreeB=7992 FreeR=0\n";
     const std::string total = "*** Total: Alloc=65000 Used=29008 Free=35920 Recycled=72 ***\n";
     std::ostringstream os;

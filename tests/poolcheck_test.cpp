@@ -4,10 +4,6 @@
 #include "testutil.h"
 
 #include <cstring>
-#include <functional>
-#include <initializer_list>
-#include <tuple>
-#include <vector>
 
 #if KAVLIB_CHECKED
 

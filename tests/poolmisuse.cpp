@@ -56,63 +56,49 @@ int clean()
     return ok ? 0 : 1;
 }
 
-int uninitialised()
-{
-    kavPool pool;
-    if (static_cast<const unsigned char*>(pool.alloc(40))[20] == 0) // never written
-        std::puts("zero");
-    return 0;
-}
-
-int useAfterFree()
-{
-    kavObject* obj = new kavObject; // in the main pool
-    delete obj;
-    volatile int count = obj->useCount();
-    return count;
-}
-
-int pastEnd()
-{
-    kavPool pool;
-    return touch(static_cast<char*>(pool.alloc(20)) + 20);
-}
-
-int afterRelease()
-{
-    kavPool pool;
-    void* p = pool.alloc(100);
-    pool.release();
-    return touch(p);
-}
-
-int doubleFree()
-{
-    kavPool pool;
-    void* p = pool.alloc(40);
-    pool.free(p, 40);
-    pool.free(p, 40);
-    return 0;
-}
-
-void* kept;
-
-// Two pieces of the main pool, which is never released; at exit only the
-// first is still referred to.
-int leak()
-{
-    kept = kavPool::mainPool()->alloc(48);
-    std::memset(kavPool::mainPool()->alloc(48), 0, 48);
-    return touch(kept) * 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::map<std::string, int (*)()> scenarios = {
-        {"clean", clean},     {"uninitialised", uninitialised}, {"use-after-free", useAfterFree},
-        {"past-end", pastEnd}, {"after-release", afterRelease}, {"double-free", doubleFree}, {"leak", leak}};
+        {"clean", clean},
+        {"uninitialised", [] {
+             kavPool pool;
+             if (static_cast<const unsigned char*>(pool.alloc(40))[20] == 0) // never written
+                 std::puts("zero");
+             return 0;
+         }},
+        {"use-after-free", [] {
+             kavObject* obj = new kavObject; // in the main pool
+             delete obj;
+             volatile int count = obj->useCount();
+             return static_cast<int>(count);
+         }},
+        {"past-end", [] {
+             kavPool pool;
+             return touch(static_cast<char*>(pool.alloc(20)) + 20);
+         }},
+        {"after-release", [] {
+             kavPool pool;
+             void* p = pool.alloc(100);
+             pool.release();
+             return touch(p);
+         }},
+        {"double-free", [] {
+             kavPool pool;
+             void* p = pool.alloc(40);
+             pool.free(p, 40);
+             pool.free(p, 40);
+             return 0;
+         }},
+        // Two pieces of the main pool, which is never released; at exit only
+        // the first is still referred to.
+        {"leak", [] {
+             static void* kept = kavPool::mainPool()->alloc(48);
+             std::memset(kavPool::mainPool()->alloc(48), 0, 48);
+             return touch(kept) * 0;
+         }},
+    };
     const auto it = scenarios.find(argc > 1 ? argv[1] : "");
     if (it != scenarios.end())
         return it->second();

@@ -1,14 +1,9 @@
 // kavPoolResource: the standard pmr containers over a pool.
 #include "testutil.h"
 
-#include <kavlib/kavresource.h>
-
 #include <algorithm>
-#include <cstdint>
 #include <map>
 #include <memory_resource>
-#include <string>
-#include <vector>
 
 // Vectors, strings and maps take their storage from the pool and give all of
 // it back: the pool ends as it began.  Resources over one pool are equal.

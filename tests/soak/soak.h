@@ -109,8 +109,8 @@ private:
         auto* table = const_cast<kavStringTbl*>(kavStringTbl::table());
         for (const auto& kv : _texts)
             check(table->remove(*const_cast<kavStrElem*>(kv.second)), "text in the global table", _step);
-        delete _pools[0];
-        delete _pools[1];
+        for (kavPool* pool : _pools)
+            delete pool;
         check(kavPool::mainPool()->umem() == _mainUsed, "main pool as at the start", _step);
     }
     // The links that hold e, as the containers' models have them.
