@@ -306,9 +306,9 @@ NOTES = """\
 ## Where a target is missed, and why
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
-unsynchronized_pool_resource).**  One piece allocated and freed over and over
-(`pair_hot`) meets both targets at every size; the batches come close to them
-and meet them for some sizes only (see the table).  Every allocation of a
+unsynchronized_pool_resource).**  Both targets are met at every size in this
+run; in earlier runs the batches came close to them and met them for some
+sizes only, and they are the cases to watch.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -358,41 +358,41 @@ kavFifo are both well under 1.0.
 
 **Interning texts that are mostly there already (intern_ids, intern_text).**
 A table finds a text through its lookup index.  A hit: the text's length
-(strlen) and a hash of the index's own (two 64-bit multiplications over
-4- and 8-byte loads; the written string hash, a byte-by-byte chain of
-multiplications, is computed only when an element is made), the home slot
-(one multiplication), linear probing from there, and in each slot a 20-bit
-tag: 15 bits of the hash and the text's length up to 30.  A slot whose tag
-matches is nearly always the text's, and it tells the element's length, so
-the texts are compared as words with no byte loop and no branch on the
-length beyond "at least 4 bytes".  A hit follows three pointers, three
-dependent loads: the slot, the element (for its text pointer), the text.
+(strlen) and a hash of the index's own (for a text of up to 16 bytes four
+4-byte loads that cover it and one 64-bit multiplication; the written
+string hash, a byte-by-byte chain of multiplications, is computed only when
+an element is made), the home slot (one multiplication), linear probing
+from there, and in each slot a 20-bit tag: 15 bits of the hash and the
+text's length up to 30.  A slot whose tag matches is nearly always the
+text's, and it tells the element's length, so the texts are compared as
+words with no byte loop.  A text found beyond its home slot swaps places
+with the entry there, so the texts met most often are found at the first
+probe: on the identifier stream a hit reads 1.5 slots on average (3.3
+before), 95 % of them one.  A hit follows three pointers, three dependent
+loads: the slot, the element (for its text pointer), the text.
 unordered_set also needs three (bucket, the node before, the node with its
 text inline), flat_hash_set two (a group of control bytes, then the slot
 with the text inline for texts of up to 15 bytes).  The element and its
 text are next to each other for about half the hits (49.5% of the
 identifier tokens, 72% of the words of the text), so the second and third
 loads then share a cache line or the next one.  Counted with cachegrind
-over the identifier stream (three passes, the program's own set-up
-subtracted): about 290 instructions and 1.1 mispredicted branches
-(cachegrind's model) per token for kavString, 240 and 2.0 for
-unordered_set, 177 and 1.1 for flat_hash_set.  What keeps the two
-interning targets out of reach: the third load, and the instructions
-around the index.  The element is a 32-byte object of its own with its text
-in a separate piece (the written data model; moving the text would change
-the element, the pieces and the pool's statistics), and a slot may take 8
+over the identifier stream: about 256 instructions per token for kavString
+(288 before the move to the home slot, the shorter hash and the inlined
+constructor), 240 for unordered_set, 177 for flat_hash_set.  What is left
+against flat_hash_set is the third load and the instructions around the
+index.  The element is a 32-byte object of its own with its text in a
+separate piece (the written data model; moving the text would change the
+element, the pieces and the pool's statistics), and a slot may take 8
 bytes only: element, text and index together must stay within
 unordered_set's node and string, which leaves about 12 bytes of index a
 text, so the slot holds the element and no room is left for the text's
-address.  For the same reason the index runs at 70% to 87.5% load, where
-linear probing reads 2 to 4.5 slots for a hit.  Around the index, the
-kavString handle is itself a kavObject (a virtual table, pool and use
-count, the pending-allocation check in its constructor, a record in its
-destructor), and every hit asks the pool whether a candidate's two pieces
-would come off and go back onto recycle lists (nearly always, and then the
-pool is left as it is; otherwise the same four pool calls are made):
-about 50 of the 290 instructions.  Failed look-ups (`kavString::lookup`)
-take no memory at all.
+address.  Around the index, the kavString handle is itself a kavObject (a
+virtual table, pool and use count, the pending-allocation check in its
+constructor, a record in its destructor), and every hit asks the pool
+whether a candidate's two pieces would come off and go back onto recycle
+lists (nearly always, and then the pool is left as it is; otherwise the
+same four pool calls are made): about 50 of the instructions.  Failed
+look-ups (`kavString::lookup`) take no memory at all and move no entry.
 
 **Many distinct words (intern_distinct).**  Every word is new: it is hashed,
 looked up in the index, built (element, text and link from the pool, the
@@ -400,16 +400,19 @@ written algorithm), linked into its chain (the string hash is computed now)
 and entered in the index at the empty slot where its search ended.  The
 index grows by a quarter when 7 slots in 8 are used.  Up to 32 768 slots
 an entry's home slot comes from its tag, so growing moves the slots
-without reading any element or text; beyond that it reads every element
-and text again for the hash (prefetched a few entries ahead).  Around
-10 000 words growth is still much of the time (eleven moves from the first
-page of 506 slots, each into pages that are new or zeroed again, and a page
-fault costs tens of microseconds on this virtual machine), and a search
-that ends at an empty slot reads many slots at 7 slots in 8: there
-kavString takes about twice unordered_set's time (2.5 times before the
-slot tags), the one size where the chain walk is faster.  The written chain
-walk (`kavString_chain`) grows linearly with N instead: at 100 000 words
-each chain holds 24 elements.
+without reading any element or text; beyond that it comes from 32 bits of
+the index's hash that each element keeps in 4 bytes of its own that were
+unused (64-bit builds; the element stays 32 bytes), so growing reads the
+elements but not their texts.  Growing is still about a third of
+kavString's time at 100 000 words; growing in larger steps would cost it,
+but would break the memory target (with steps of one half, 57.3 bytes a
+text at 100 000 against unordered_set's 56.0).  Around 10 000 words growth
+is much of the time (eleven moves from the first page of 506 slots, each
+into pages that are new or zeroed again, and a page fault costs tens of
+microseconds on this virtual machine), and a search that ends at an empty
+slot reads many slots at 7 slots in 8: there kavString takes longer than
+the chain walk.  The written chain walk (`kavString_chain`) grows linearly
+with N instead: at 100 000 words each chain holds 24 elements.
 
 **Equality.**  Interned strings compare by element pointer at the same cost
 whatever the texts: two loads and a comparison, which is what the loop over
@@ -423,26 +426,31 @@ is a virtual call and costs about as much as comparing two short std::strings.
 
 **Pieces of 600 and 8000 bytes in batches of 1000.**  These go back among
 the free blocks, and the pool finds each request's first fit and each
-returning piece's neighbours through its index of the blocks, now mostly
+returning piece's neighbours through its index of the blocks, mostly
 without a descent of the tree: a request is cut where the last one left off
-when nothing below that point is large enough; a search whose remembered
-block is full climbs from it to the next block that can serve; a piece
-coming back looks for its block in the last piece's block and the blocks on
-either side of it, and for its left neighbour in the free block where the
-last piece went, in its own block, or as the remembered last free block
-below its block (found by a climb from the block when not remembered).
-Batches of 600 bytes, and of 8000 bytes freed newest or oldest first, came
-to 1.18 to 1.47 times malloc+free in the full run (they were 1.7 to 5.4).
-Random order of 8000-byte pieces is the worst case, 1.97 (was 7.5): every
-piece is a block of its own and the next one's block can be anywhere, so
-finding it is a descent of a tree of a thousand cold records, a dozen
-dependent cache misses, where glibc reads the header it keeps in front of
-the chunk.  The pool keeps nothing in front of a piece (a piece is exactly
-the rounded size, and the heap calls stay at one block and its record), so a
-piece's block can only be found by its address.  The rest is the cache
-misses of the headers themselves (the piece, the free block below it, the
-one above) and the bookkeeping malloc does not have (the statistics, the
-largest free block of each subtree).  Not met.
+when nothing below that point is large enough (a cut that takes the rest of
+a block leaves that point on the next block's free block, and a piece that
+comes back just below it carries it down), on a short path of its own that
+asks once per call, not once per word, whether memcheck is watching; a
+search whose remembered block is full climbs from it to the next block that
+can serve; a piece coming back looks for its block in the last piece's
+block and the blocks on either side of it, and for its left neighbour in
+the free block where the last piece went, in its own block, or as the
+remembered last free block below its block.  Counted with callgrind, an
+alloc+free pair of 600 bytes in a batch takes 290 to 410 instructions
+(410 to 530 before these paths), of 8000 bytes 420 to 650 (480 to 710).
+In this run five of the six cases are below malloc+free; random order of
+8000-byte pieces is not (1.2): every piece is a block of its own and the
+next one's block can be anywhere, so finding it is a descent of a tree of a
+thousand cold records, a dozen dependent cache misses, where glibc reads the
+header it keeps in front of the chunk.  The pool keeps nothing in front of a
+piece (a piece is exactly the rounded size, and the heap calls stay at one
+block and its record), so a piece's block can only be found by its address.
+malloc's own time for these cases depends on what the cases before it left
+in the process's heap: run alone (`--benchmark_filter='(lifo|fifo|random)/(600|8000)/(kavPool|malloc)$'`),
+malloc+free took 17 to 18 ns a pair of 600 bytes and 26 to 29 ns of 8000
+bytes instead of 31 to 36 and 43 to 50 here, and the pool came to 0.98 to
+1.26 times it for 600 bytes and 1.1 to 1.9 for 8000.  Not met.
 
 **Release of 100 000 objects.**  Both forms do the same work, the heap's
 delete of each block and of its record, now with the next records and
@@ -454,27 +462,31 @@ the index's eleven, which costs nothing here: a record is freed whole.
 **Heap traces.**  Almost every request of these programs is below 512 bytes
 (of the allocations, 0.01 % reach 512 bytes in xml, 0.2 % in json, 0.8 % in
 hash, 2.3 % in sql, 6 % in cxx), so a recycle list serves every piece whose
-size was freed before, and every other piece is cut by first fit from the
-free blocks, nearly always where the last cut left off (no search at all).
+size was freed before, and nearly every other piece is cut where the last
+cut left off (92 % of the cuts of json, 97 % of hash), most of them on the
+short path.
+That path cut the instructions of a replay by a third on json, xml and hash
+(callgrind), less on cxx (8 %) and sql, whose cuts more often need a search.
 Most of what remains of kavPool's time is the replay touching the pieces:
 in a profile of the hash replay, 70 % of the replay loop's samples sit on
 the read of a piece's last byte before its free, the same work for every
 allocator.  kavPool is below malloc on every trace and below half of it on
-two (hash and xml; json just above), not three: malloc serves the small requests of cxx,
-sql and json from its per-size caches about as fast as a recycle list does.
-Against mimalloc the pool is at most 1.0 on one or two traces (sql, and
-hash in some runs), not three: mimalloc's size-segregated pages give a program that allocates many
-small pieces of one size better locality than one address-ordered block per
-8000 bytes, and its own caches are as short a path as a recycle list.
-Both trace targets are missed for that reason; the footprint follows from
+three (hash, json and xml); not on cxx and sql, where malloc serves the
+small requests from its per-size caches about as fast as a recycle list
+does.  Against mimalloc the pool is at most 1.0 on two traces in this run
+(cxx and sql), and within 3 to 9 % of it on the other three: mimalloc's
+size-segregated pages give a program that allocates many small pieces of
+one size better locality than one address-ordered block per 8000 bytes, and
+its own caches are as short a path as a recycle list.
+The mimalloc target is missed for that reason; the footprint follows from
 the algorithm (1.00 to 1.05 times the trace's peak of live rounded bytes,
 1.28 on sql).  The figures above come from `trace_bench` with glibc's
 trimming turned off for the whole process (`mallopt(M_TRIM_THRESHOLD)` in
 its main, for kavPool and malloc alike): with trimming on, a pool released
 between two replays sometimes gave its whole peak back to the system and the
 next replay faulted every page in again, and which runs did depended on
-where the cases before had left their memory.  In the full run, with
-trimming on, kavPool / malloc was cxx 0.611, hash 0.691, json 2.238, sql
+where the cases before had left their memory.  In an earlier full run,
+with trimming on, kavPool / malloc was cxx 0.611, hash 0.691, json 2.238, sql
 0.635, xml 0.341 and kavPool / mimalloc cxx 0.740, hash 4.353, json 4.140,
 sql 0.851, xml 0.368; on json and hash the pool had paid for those page
 faults, and `GLIBC_TUNABLES=glibc.malloc.trim_threshold=4000000000` gave the
