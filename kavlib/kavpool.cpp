@@ -30,6 +30,15 @@ using kavpool::setNext;
 using kavpool::sizeOf;
 using kavpool::writeHeader;
 
+// Keeps a slow path out of its caller's fast one.
+#if defined(__GNUC__)
+#  define KAVPOOL_NOINLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#  define KAVPOOL_NOINLINE __declspec(noinline)
+#else
+#  define KAVPOOL_NOINLINE
+#endif
+
 const char* const kavPoolClass = "kavPool";
 
 void kavpool::misuse(bool ok, kavCheck check, const char* text)
@@ -188,9 +197,17 @@ void* kavPool::allocSlow(unsigned int size)
     // Sizes above maxSize would round to 0 and reserve nothing.
     KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
-    // The caller found the recycle list of r empty.
+    // The caller found the recycle list of r empty.  The growth step stays
+    // a short leaf; everything else is a call.
     if (void* piece = cutAtFinger(r))
         return piece;
+    return allocFree(r);
+}
+
+// Takes r bytes from the free blocks (the recycle list of r, if any, being
+// empty), adding a block when none is large enough.
+KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r)
+{
     BlockRecord* const newest = _blockList;
     for (;;) {
         if (_blockList == nullptr)

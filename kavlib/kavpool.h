@@ -206,6 +206,7 @@ private:
     void freeWatched(void* ptr, unsigned int size);
 
     void* allocSlow(unsigned int size);
+    void* allocFree(unsigned int r);
     void* popRecycled(unsigned int c);
     void* takeFree(unsigned int r);
     template <bool memcheckToo>
