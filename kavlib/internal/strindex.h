@@ -154,17 +154,8 @@ public:
     /// ended the search, where putNew() can put the text's element.
     KAV_STRINDEX_INLINE kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
     {
-        const std::uint64_t tag = tagOf(h, len);
-        const std::uint64_t* slots = slotArray();
-        for (std::uint32_t i = home(h);; i = i + 1 == _capacity ? 0 : i + 1) {
-            const std::uint64_t s = slots[i];
-            if (s == 0) {
-                empty = i;
-                return nullptr;
-            }
-            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
-                return elemOf(s);
-        }
+        const std::uint32_t i = slotOf(home(h), tagOf(h, len), text, len, empty);
+        return i == _capacity ? nullptr : elemOf(slotArray()[i]);
     }
     /// find(), for a text about to be interned: a hit found beyond its home
     /// slot changes places with the entry there, so that the texts met most
@@ -173,22 +164,33 @@ public:
     KAV_STRINDEX_INLINE kavStrElem* findToHome(std::uint64_t h, const char* text, std::size_t len,
                                                std::uint32_t& empty)
     {
-        const std::uint64_t tag = tagOf(h, len);
-        std::uint64_t* slots = slotArray();
         const std::uint32_t first = home(h);
+        const std::uint32_t i = slotOf(first, tagOf(h, len), text, len, empty);
+        if (i == _capacity)
+            return nullptr;
+        std::uint64_t* slots = slotArray();
+        const std::uint64_t s = slots[i];
+        if (i != first) {
+            slots[i] = slots[first];
+            slots[first] = s;
+        }
+        return elemOf(s);
+    }
+    /// The probe of find(): the slot holding the text (tag `tag`), searched
+    /// from `first`, or _capacity when an empty slot comes first (then in
+    /// `empty`).
+    KAV_STRINDEX_INLINE std::uint32_t slotOf(std::uint32_t first, std::uint64_t tag, const char* text,
+                                             std::size_t len, std::uint32_t& empty) const
+    {
+        const std::uint64_t* slots = slotArray();
         for (std::uint32_t i = first;; i = i + 1 == _capacity ? 0 : i + 1) {
             const std::uint64_t s = slots[i];
             if (s == 0) {
                 empty = i;
-                return nullptr;
+                return _capacity;
             }
-            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len)) {
-                if (i != first) {
-                    slots[i] = slots[first];
-                    slots[first] = s;
-                }
-                return elemOf(s);
-            }
+            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
+                return i;
         }
     }
 
