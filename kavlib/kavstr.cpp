@@ -36,12 +36,6 @@ bool sameText(const char* a, const char* b)
     return false;
 }
 
-// The lookup index's hash of a NUL-terminated text.
-std::uint64_t indexHash(const char* text)
-{
-    return kavStrIndex::hashOf(text, std::strlen(text));
-}
-
 // A plain kavStrElem (nearly every element of every table is one).  An
 // element of any other class, a derived one included, is asked through its
 // own virtual functions.
@@ -193,16 +187,15 @@ KAV_STRINDEX_INLINE kavStrElem& kavStringTbl::intern(const char* s)
         // The index answers what the chain walk would; the candidate that the
         // walk needs is built only when it stays, and otherwise leaves in the
         // pool the trace its building and deletion would.
-        const std::size_t len = std::strlen(s);
-        const std::uint64_t h = kavStrIndex::hashOf(s, len);
+        const kavStrIndex::Text t = kavStrIndex::textOf(s, std::strlen(s));
         std::uint32_t empty = 0; // set when nothing is found
-        if (kavStrElem* found = index->findToHome(h, s, len, empty)) {
+        if (kavStrElem* found = index->findToHome(t, empty)) {
             kavPool* pool = getPool(); // not null: only a pooled table has an index
-            if (!pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(len + 1)))
-                candidateRound(len + 1);
+            if (!pool->recyclesPair(sizeof(kavStrElem), static_cast<unsigned int>(t.len + 1)))
+                candidateRound(t.len + 1);
             return *found;
         }
-        return addIndexed(*index, h, empty, s, len + 1);
+        return addIndexed(*index, t.h, empty, s, t.len + 1);
     }
     return addByChain(s);
 }
@@ -302,10 +295,9 @@ kavStrIndex* kavStringTbl::answeringIndexMade()
                     continue;
                 }
                 kavStrElem& e = asElem(o);
-                const std::size_t len = std::strlen(e._text);
-                const std::uint64_t h = kavStrIndex::hashOf(e._text, len);
-                if (index->find(h, e._text, len) == nullptr)
-                    index = index->putNew(h, &e, len);
+                const kavStrIndex::Text t = kavStrIndex::textOf(e._text, std::strlen(e._text));
+                if (index->find(t) == nullptr)
+                    index = index->putNew(t.h, &e, t.len);
             }
         }
     }
@@ -387,7 +379,7 @@ bool kavStringTbl::checkIndex() const
             if (!first)
                 continue;
             ++texts;
-            if (e.hash(4191) != i || index->find(indexHash(e._text), e._text, std::strlen(e._text)) != &e)
+            if (e.hash(4191) != i || index->find(kavStrIndex::textOf(e._text, std::strlen(e._text))) != &e)
                 return false;
         }
     }
@@ -405,7 +397,7 @@ kavStrElem* kavStringTbl::lookup(std::string_view text) const
     if (text.find('\0') != std::string_view::npos)
         return nullptr; // every held text ends at its first NUL
     if (const kavStrIndex* index = answeringIndex())
-        return index->find(kavStrIndex::hashOf(text.data(), text.size()), text.data(), text.size());
+        return index->find(kavStrIndex::textOf(text.data(), text.size()));
     return walkFor(kavTextHash(text.data(), text.size(), 0), text.data(), text.size(), false);
 }
 
@@ -415,7 +407,7 @@ kavStrElem* kavStringTbl::lookup(const char* text) const
         text = emptyText;
     const std::size_t len = std::strlen(text);
     if (const kavStrIndex* index = answeringIndex())
-        return index->find(kavStrIndex::hashOf(text, len), text, len);
+        return index->find(kavStrIndex::textOf(text, len));
     return walkFor(kavTextHash(text, len, 0), text, len, true);
 }
 

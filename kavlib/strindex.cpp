@@ -167,19 +167,14 @@ void kavStrIndex::insert(std::uint32_t home, std::uint64_t s)
 
 kavStrIndex* kavStrIndex::put(std::uint64_t h, kavStrElem* e, std::size_t len)
 {
-    const char* text = static_cast<const char*>(*e);
     // An element of the same text gives way: `e` is nearer its chain's head.
-    std::uint64_t* slots = slotArray();
-    const std::uint64_t tag = tagOf(h, len);
-    for (std::uint32_t i = home(h); slots[i] != 0; i = i + 1 == _capacity ? 0 : i + 1) {
-        if ((slots[i] & tagMask) == tag && sameTagged(elemText(slots[i]), text, len)) {
-            if (!fits(e))
-                break; // putNew() drops the index
-            slots[i] = slotFor(h, len, e);
-            return this;
-        }
+    std::uint32_t empty = noSlot;
+    const std::uint32_t i = slotOf(home(h), textOf(static_cast<const char*>(*e), len), empty);
+    if (i != _capacity && fits(e)) {
+        slotArray()[i] = slotFor(h, len, e);
+        return this;
     }
-    return putNew(h, e, len);
+    return putNew(h, e, len, empty); // drops the index when `e` does not fit
 }
 
 kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty)

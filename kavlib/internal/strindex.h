@@ -115,57 +115,68 @@ public:
     /// Takes the index off its pool and gives its pages back.
     void drop();
 
-    /// The index's hash of the `len` bytes at `text`.
-    static std::uint64_t hashOf(const char* text, std::size_t len)
+    /// A text as a probe uses it: the `len` bytes at `text` (no NUL among
+    /// them), its hashOf(), and, up to 16 bytes, the words of it that the
+    /// hash read, which a probe compares with an element's text instead of
+    /// reading the text again.
+    struct Text {
+        const char* text;
+        std::size_t len;
+        std::uint64_t a; ///< 4 to 16 bytes: cover(text); 1 to 3: the sampled bytes
+        std::uint64_t b; ///< 4 to 16 bytes: the cover from the end
+        std::uint64_t h; ///< hashOf()
+    };
+
+    /// The `len` bytes at `text`, hashed.
+    static Text textOf(const char* text, std::size_t len)
     {
         constexpr std::uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull,
                                 k2 = 0x8ebc6af09c88c6e3ull;
-        std::uint64_t a = 0, b = 0, seed = k0;
+        Text t{text, len, 0, 0, 0};
         if (len <= 16) {
             // From 4 to 16 bytes, four 4-byte loads that together cover the
             // text, the same code for every length; below 4, three bytes.
             // One multiplication mixes them with the length.
             if (len >= 4) {
-                a = cover(text, len);
-                b = cover(text + len - 4, len, -1);
+                t.a = cover(text, len);
+                t.b = cover(text + len - 4, len, -1);
             } else if (len > 0) {
-                a = (std::uint64_t{byteAt(text, 0)} << 16) | (std::uint64_t{byteAt(text, len >> 1)} << 8) |
-                    byteAt(text, len - 1);
+                t.a = sample(text, len);
             }
-            return mum(a ^ k1, b ^ seed ^ (static_cast<std::uint64_t>(len) * k2));
-        } else {
-            std::size_t i = 0;
-            for (; i + 16 < len; i += 16)
-                seed = mum(load64(text + i) ^ k1, load64(text + i + 8) ^ seed);
-            a = load64(text + len - 16);
-            b = load64(text + len - 8);
+            t.h = mum(t.a ^ k1, t.b ^ k0 ^ (static_cast<std::uint64_t>(len) * k2));
+            return t;
         }
-        return mum(mum(a ^ k1, b ^ seed) ^ k2, static_cast<std::uint64_t>(len) ^ k1);
+        std::uint64_t seed = k0;
+        for (std::size_t i = 0; i + 16 < len; i += 16)
+            seed = mum(load64(text + i) ^ k1, load64(text + i + 8) ^ seed);
+        t.h = mum(mum(load64(text + len - 16) ^ k1, load64(text + len - 8) ^ seed) ^ k2,
+                  static_cast<std::uint64_t>(len) ^ k1);
+        return t;
     }
+    /// The index's hash of the `len` bytes at `text`.
+    static std::uint64_t hashOf(const char* text, std::size_t len) { return textOf(text, len).h; }
 
-    /// The element held for the `len` bytes at `text` (no NUL among them),
-    /// whose hashOf() is `h`; null when there is none.
-    kavStrElem* find(std::uint64_t h, const char* text, std::size_t len) const
+    /// The element held for `t`; null when there is none.
+    kavStrElem* find(const Text& t) const
     {
         std::uint32_t empty;
-        return find(h, text, len, empty);
+        return find(t, empty);
     }
     /// The same; when there is none, `empty` receives the empty slot that
     /// ended the search, where putNew() can put the text's element.
-    KAV_STRINDEX_INLINE kavStrElem* find(std::uint64_t h, const char* text, std::size_t len, std::uint32_t& empty) const
+    KAV_STRINDEX_INLINE kavStrElem* find(const Text& t, std::uint32_t& empty) const
     {
-        const std::uint32_t i = slotOf(home(h), tagOf(h, len), text, len, empty);
+        const std::uint32_t i = slotOf(home(t.h), t, empty);
         return i == _capacity ? nullptr : elemOf(slotArray()[i]);
     }
     /// find(), for a text about to be interned: a hit found beyond its home
     /// slot changes places with the entry there, so that the texts met most
     /// often come to sit where a probe starts.  (Any entry may move forward
     /// within its run of used slots; the one at the home slot is in that run.)
-    KAV_STRINDEX_INLINE kavStrElem* findToHome(std::uint64_t h, const char* text, std::size_t len,
-                                               std::uint32_t& empty)
+    KAV_STRINDEX_INLINE kavStrElem* findToHome(const Text& t, std::uint32_t& empty)
     {
-        const std::uint32_t first = home(h);
-        const std::uint32_t i = slotOf(first, tagOf(h, len), text, len, empty);
+        const std::uint32_t first = home(t.h);
+        const std::uint32_t i = slotOf(first, t, empty);
         if (i == _capacity)
             return nullptr;
         std::uint64_t* slots = slotArray();
@@ -176,12 +187,11 @@ public:
         }
         return elemOf(s);
     }
-    /// The probe of find(): the slot holding the text (tag `tag`), searched
-    /// from `first`, or _capacity when an empty slot comes first (then in
-    /// `empty`).
-    KAV_STRINDEX_INLINE std::uint32_t slotOf(std::uint32_t first, std::uint64_t tag, const char* text,
-                                             std::size_t len, std::uint32_t& empty) const
+    /// The probe of find(): the slot holding `t`, searched from `first`, or
+    /// _capacity when an empty slot comes first (then in `empty`).
+    KAV_STRINDEX_INLINE std::uint32_t slotOf(std::uint32_t first, const Text& t, std::uint32_t& empty) const
     {
+        const std::uint64_t tag = tagOf(t.h, t.len);
         const std::uint64_t* slots = slotArray();
         for (std::uint32_t i = first;; i = i + 1 == _capacity ? 0 : i + 1) {
             const std::uint64_t s = slots[i];
@@ -189,7 +199,7 @@ public:
                 empty = i;
                 return _capacity;
             }
-            if ((s & tagMask) == tag && sameTagged(elemText(s), text, len))
+            if ((s & tagMask) == tag && sameTagged(elemText(s), t))
                 return i;
         }
     }
@@ -218,23 +228,15 @@ public:
                 return false; // also at the element's NUL: text has none
         return elem[len] == '\0';
     }
-    /// True when the `len` bytes at `a` and at `b` are the same: words
-    /// compared, overlapping at the end, and nothing read beyond either.
+    /// True when the `len` bytes at `a` and at `b` are the same, for `len`
+    /// of 8 or more: words compared, the last overlapping, and nothing read
+    /// beyond either.
     static bool sameBytes(const char* a, const char* b, std::size_t len)
     {
-        if (len > 16) {
-            for (std::size_t i = 0; i + 8 < len; i += 8)
-                if (load64(a + i) != load64(b + i))
-                    return false;
-            return load64(a + len - 8) == load64(b + len - 8);
-        }
-        if (len >= 4)
-            return ((cover(a, len) ^ cover(b, len)) | (cover(a + len - 4, len, -1) ^ cover(b + len - 4, len, -1))) ==
-                   0;
-        if (len == 0)
-            return true;
-        return ((byteAt(a, 0) ^ byteAt(b, 0)) | (byteAt(a, len >> 1) ^ byteAt(b, len >> 1)) |
-                (byteAt(a, len - 1) ^ byteAt(b, len - 1))) == 0;
+        for (std::size_t i = 0; i + 8 < len; i += 8)
+            if (load64(a + i) != load64(b + i))
+                return false;
+        return load64(a + len - 8) == load64(b + len - 8);
     }
 
     /// True when every entry carries its text's tag and is found by a probe
@@ -311,11 +313,16 @@ private:
 #endif
     }
 
-    // True when the element's `elem` is the `len` bytes at `text`, where
-    // their tags match: below longText that means equal lengths.
-    static bool sameTagged(const char* elem, const char* text, std::size_t len)
+    // True when the element's `elem` is the text `t`, where their tags
+    // match: below longText that means equal lengths, and up to 16 bytes the
+    // element's words are compared with those the hash read.
+    static bool sameTagged(const char* elem, const Text& t)
     {
-        return len < longText ? sameBytes(elem, text, len) : sameText(elem, text, len);
+        if (t.len > 16)
+            return t.len < longText ? sameBytes(elem, t.text, t.len) : sameText(elem, t.text, t.len);
+        if (t.len >= 4)
+            return ((cover(elem, t.len) ^ t.a) | (cover(elem + t.len - 4, t.len, -1) ^ t.b)) == 0;
+        return t.len == 0 || sample(elem, t.len) == t.a;
     }
 
     kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes);
@@ -335,6 +342,11 @@ private:
         return v;
     }
     static std::uint64_t byteAt(const char* p, std::size_t i) { return static_cast<unsigned char>(p[i]); }
+    // For a text of 1 to 3 bytes: its first, middle and last byte.
+    static std::uint64_t sample(const char* p, std::size_t len)
+    {
+        return (byteAt(p, 0) << 16) | (byteAt(p, len >> 1) << 8) | byteAt(p, len - 1);
+    }
     // For a text of 4 to 16 bytes: two 4-byte words, at `p` and `step`
     // times 0 or 4 bytes further (4 from 8 bytes on), in one 8-byte value.
     // cover(text, len) and cover(text + len - 4, len, -1) read every byte.
