@@ -91,12 +91,14 @@ private:
 
 #if UINTPTR_MAX > 0xffffffffu && !defined(_MSC_VER)
     // Where pointers take 8 bytes the root part ends in 4 bytes of padding,
-    // which this field takes (the element's size stays that of the root part
-    // and the text pointer): what a table's lookup index needs to place the
-    // element again when it grows, kept so that growing reads no texts.
-    // Set when an index takes the element.
+    // which these fields take (the element's size stays that of the root part
+    // and the text pointer): what a table's lookup index needs to compare
+    // the element's text as words and to place the element again when it
+    // grows, kept so that growing reads no texts.  Set when an index takes
+    // the element.
 #define KAVLIB_STRELEM_KEY 1
-    std::uint32_t _indexKey = 0; ///< see above; internal/strindex.h
+    std::uint16_t _indexKey = 0; ///< see above; internal/strindex.h
+    std::uint16_t _indexLen = 0; ///< the same
 #endif
     char* _text; ///< the element's copy of its text
 };

@@ -102,8 +102,8 @@ void kavStrIndex::forget() const
 kavStrIndex::kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes)
     : _node{owner, &dropAttached, nullptr}, _pool(&pool), _bytes(bytes),
       _capacity(static_cast<std::uint32_t>((bytes - sizeof(kavStrIndex)) / sizeof(std::uint64_t))), _count(0),
-      _foreign(0), _homeMask(_capacity <= tagHomeLimit ? hashTagMask : keyMask),
-      _homeScale(_capacity <= tagHomeLimit ? _capacity : std::uint64_t{_capacity} << hashBits)
+      _foreign(0), _homeMask(homeFromTag() ? hashTagMask : keyHomeMask),
+      _homeScale(homeFromTag() ? std::uint64_t{_capacity} << keyBits : _capacity)
 {
 }
 
@@ -139,8 +139,8 @@ void kavStrIndex::drop()
 
 std::uint32_t kavStrIndex::homeOfSlot(std::uint64_t s) const
 {
-    if (_homeMask == hashTagMask)
-        return home(s); // the tag's hash bits are all the home needs
+    if (homeFromTag())
+        return homeOfTag(s); // the tag's hash bits are all the home needs
     return home(homeBitsOfSlot(s));
 }
 
@@ -191,7 +191,7 @@ kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len
     return index;
 }
 
-// While both capacities take the home from the tag, an entry's new home
+// While the new capacity takes the home from the tag, an entry's new home
 // comes from its slot alone; otherwise from its element's key (or, where
 // elements keep none, its text's hash), which costs a read of the element
 // (and its text): they are fetched a few entries ahead, so that the reads of
@@ -199,10 +199,10 @@ kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len
 void kavStrIndex::moveTo(kavStrIndex& to) const
 {
     const std::uint64_t* old = slotArray();
-    if (to._homeMask == hashTagMask) {
+    if (to.homeFromTag()) {
         for (std::uint32_t i = 0; i < _capacity; ++i)
             if (old[i] != 0)
-                to.insert(to.home(old[i]), old[i]);
+                to.insert(to.homeOfTag(old[i]), old[i]);
         return;
     }
     constexpr std::uint32_t elemAhead = 16;
@@ -297,7 +297,7 @@ bool kavStrIndex::wellPlaced() const
         const char* text = elemText(slots[i]);
         const std::size_t len = std::strlen(text);
         const std::uint64_t h = hashOf(text, len);
-        if ((slots[i] & tagMask) != tagOf(h, len) || !keeps(elemOf(slots[i]), h) || slotOf(h, elemOf(slots[i])) != i)
+        if ((slots[i] & tagMask) != tagOf(h, len) || !keeps(elemOf(slots[i]), h, len) || slotOf(h, elemOf(slots[i])) != i)
             return false;
     }
     return used == _count;

@@ -26,18 +26,20 @@
 //
 // Slots are 8 bytes: the element's address (divided by 8: 44 bits, enough
 // for every address of 47 bits) and a 20-bit tag, so that a probe rarely
-// reads an element of another text: 15 bits of the text's hash and its
-// length up to 30 (31 standing for longer texts).  A tag that matches thus
-// tells the element's length, and the texts are compared as words, neither
-// read past its end.  The tag's hash bits are the hash's top 15.  Up to
-// 32 768 slots the home slot comes from them alone, so growing moves entries
-// without reading their elements or texts; beyond that it comes from the
-// 32 hash bits below them, which each element keeps where it has room (see
-// kavStrElem), so that growing reads elements but no texts.  Linear probing,
-// at most 7 slots in 8 used, grown by a quarter (so 10 to 12 bytes a text);
-// removal shifts the following entries back, so there are no tombstones.  An
-// interning that finds its text beyond its home slot moves its entry there,
-// so that the texts met most often are found at the first probe.
+// reads an element of another text: 17 bits of the text's hash and its
+// length modulo 8.  Where each element has room (see kavStrElem), it keeps
+// its text's length and 16 more bits of the hash: a tag that matches is
+// confirmed by the length, in the line of the element that is read anyway,
+// and the texts are then compared as words, neither read past its end
+// (elsewhere byte by byte up to the element's NUL).  Up to 131 072 slots (some 115 000 texts) the home slot comes from the
+// tag's hash bits alone, so growing moves entries without reading their
+// elements; beyond that from the element's 16 bits and then the tag's, so
+// that growing reads elements but no texts, and the tag's last bits still
+// tell apart the texts of one home.  Linear probing, at most 7 slots in 8
+// used, grown by a quarter (so 10 to 12 bytes a text); removal shifts the
+// following entries back, so there are no tombstones.  An interning that
+// finds its text beyond its home slot moves its entry there, so that the
+// texts met most often are found at the first probe.
 #ifndef KAVLIB_STRINDEX_H
 #define KAVLIB_STRINDEX_H
 
@@ -199,7 +201,7 @@ public:
                 empty = i;
                 return _capacity;
             }
-            if ((s & tagMask) == tag && sameTagged(elemText(s), t))
+            if ((s & tagMask) == tag && sameTagged(elemOf(s), t))
                 return i;
         }
     }
@@ -266,63 +268,81 @@ public:
     }
 
 private:
-    // A slot: the tag in the top 20 bits (15 bits of hash, then 5 of
-    // length), the element's address divided by 8 in the others.
-    static constexpr unsigned hashBits = 15;
-    static constexpr unsigned lenBits = 5;
+    // The index's hash h of a text: its top 16 bits are the key kept in
+    // the element, the 17 below them the tag's hash bits.  A slot: the tag
+    // in its top 20 bits (those 17 bits, then the length modulo 8), the
+    // element's address divided by 8 in the others.
+    static constexpr unsigned hashBits = 17;
+    static constexpr unsigned lenBits = 3;
     static constexpr unsigned ptrBits = 64 - hashBits - lenBits;
     static constexpr std::uint64_t ptrMask = (std::uint64_t{1} << ptrBits) - 1;
     static constexpr std::uint64_t tagMask = ~ptrMask;
-    static constexpr std::uint64_t hashTagMask = ~((std::uint64_t{1} << (64 - hashBits)) - 1);
-    // Lengths from this one on share one tag value and are compared bytewise.
-    static constexpr std::size_t longText = (std::size_t{1} << lenBits) - 1;
+    // The tag's hash bits in a slot, and where they come from in h.
+    static constexpr unsigned keyBits = 16;
+    static constexpr std::uint64_t slotHashMask = ~((std::uint64_t{1} << (64 - hashBits)) - 1);
+    static constexpr std::uint64_t hashTagMask = slotHashMask >> keyBits;
     // No slot named.
     static constexpr std::uint32_t noSlot = ~std::uint32_t{0};
     // Capacities up to which the home slot comes from the tag.
     static constexpr std::uint32_t tagHomeLimit = std::uint32_t{1} << hashBits;
-    // Beyond, the 32 hash bits below the tag's choose it: the element's key.
-    static constexpr unsigned keyShift = 64 - hashBits - 32;
-    static constexpr std::uint64_t keyMask = std::uint64_t{0xffffffffu} << keyShift;
-    // The key of a text of hash h, kept in its element.
-    static std::uint32_t keyOf(std::uint64_t h) { return static_cast<std::uint32_t>(h >> keyShift); }
-    // The hash bits that choose a home, from the entry in slot s alone where
-    // its element keeps its key (else from its text).
+    // Beyond, the key and the tag's bits together choose it, the key's
+    // first: the tag's last bits stay apart from the home and tell the texts
+    // of one home apart.
+    static constexpr std::uint64_t keyHomeMask = ~((std::uint64_t{1} << (64 - keyBits - hashBits)) - 1);
+    // The length as an element keeps it: its low 16 bits.
+    static std::uint16_t lenKey(std::size_t len) { return static_cast<std::uint16_t>(len); }
+    bool homeFromTag() const { return _capacity <= tagHomeLimit; }
+    // The hash bits that choose a home beyond tagHomeLimit (h's top 33),
+    // from the entry in slot s alone where its element keeps its key (else
+    // from its text).
     static std::uint64_t homeBitsOfSlot(std::uint64_t s)
     {
 #if KAVLIB_STRELEM_KEY
-        return (s & hashTagMask) | std::uint64_t{elemOf(s)->_indexKey} << keyShift;
+        return std::uint64_t{elemOf(s)->_indexKey} << (64 - keyBits) | (s & slotHashMask) >> keyBits;
 #else
         const char* text = elemText(s);
         return hashOf(text, std::strlen(text));
 #endif
     }
-    // Records in `e` the key of its text's hash h (where elements keep one).
-    static void keep([[maybe_unused]] kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    // Records in `e` the key of its text's hash h and its length (where
+    // elements keep them).
+    static void keep([[maybe_unused]] kavStrElem* e, [[maybe_unused]] std::uint64_t h,
+                     [[maybe_unused]] std::size_t len)
     {
 #if KAVLIB_STRELEM_KEY
-        e->_indexKey = keyOf(h);
+        e->_indexKey = static_cast<std::uint16_t>(h >> (64 - keyBits));
+        e->_indexLen = lenKey(len);
 #endif
     }
-    // True when `e` keeps the key of hash h, or keeps none.
-    static bool keeps(const kavStrElem* e, [[maybe_unused]] std::uint64_t h)
+    // True when `e` keeps the key of hash h and the length `len`, or keeps
+    // none.
+    static bool keeps(const kavStrElem* e, [[maybe_unused]] std::uint64_t h, [[maybe_unused]] std::size_t len)
     {
 #if KAVLIB_STRELEM_KEY
-        return e->_indexKey == keyOf(h);
+        return e->_indexKey == static_cast<std::uint16_t>(h >> (64 - keyBits)) && e->_indexLen == lenKey(len);
 #else
         return e != nullptr;
 #endif
     }
 
-    // True when the element's `elem` is the text `t`, where their tags
-    // match: below longText that means equal lengths, and up to 16 bytes the
-    // element's words are compared with those the hash read.
-    static bool sameTagged(const char* elem, const Text& t)
+    // True when the element `e` holds the text `t`, where their tags match.
+    // Where elements keep their length, equal lengths are known before any
+    // byte is read, and the texts are compared as words: up to 16 bytes with
+    // the words the hash read.  Elsewhere, byte by byte up to the NUL.
+    KAV_STRINDEX_INLINE static bool sameTagged(const kavStrElem* e, const Text& t)
     {
+        const char* elem = static_cast<const char*>(*e);
+#if KAVLIB_STRELEM_KEY
+        if (e->_indexLen != lenKey(t.len))
+            return false;
         if (t.len > 16)
-            return t.len < longText ? sameBytes(elem, t.text, t.len) : sameText(elem, t.text, t.len);
+            return t.len <= 0xffffu ? sameBytes(elem, t.text, t.len) : sameText(elem, t.text, t.len);
         if (t.len >= 4)
             return ((cover(elem, t.len) ^ t.a) | (cover(elem + t.len - 4, t.len, -1) ^ t.b)) == 0;
         return t.len == 0 || sample(elem, t.len) == t.a;
+#else
+        return sameText(elem, t.text, t.len);
+#endif
     }
 
     kavStrIndex(kavPool& pool, const void* owner, std::size_t bytes);
@@ -388,17 +408,20 @@ private:
     }
 
     // The home slot: the bits of h that _homeMask keeps, as a fraction of
-    // 2^64, times the capacity (_homeScale is the capacity, times 2^15 when
-    // the bits are the key's 32, just below the tag's).  A slot's own top
-    // bits are its tag's hash bits: home(slot) is the home of a slot's entry
-    // while the home comes from them.
+    // 2^64, times _homeScale: up to tagHomeLimit the tag's 17 bits times the
+    // capacity times 2^16 (they sit 16 bits below the top), beyond it h's top
+    // 33 bits (key, then tag) times the capacity.
     std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
-    // The tag of a text of `len` bytes and hash h, in place: the hash's top
-    // 15 bits, then the length.
+    // The home of the entry in slot s while the home comes from the tag.
+    std::uint32_t homeOfTag(std::uint64_t s) const
+    {
+        return static_cast<std::uint32_t>(mulHigh(s & slotHashMask, _capacity));
+    }
+    // The tag of a text of `len` bytes and hash h: the tag's hash bits of h
+    // moved to the top, then the length modulo 8.
     static std::uint64_t tagOf(std::uint64_t h, std::size_t len)
     {
-        const std::uint64_t l = len < longText ? len : longText;
-        return (h & hashTagMask) | (l << ptrBits);
+        return ((h << keyBits) & slotHashMask) | (static_cast<std::uint64_t>(len & 7) << ptrBits);
     }
     // The home of the entry in slot s.
     std::uint32_t homeOfSlot(std::uint64_t s) const;
@@ -415,7 +438,7 @@ private:
     }
     static std::uint64_t slotFor(std::uint64_t h, std::size_t len, kavStrElem* e)
     {
-        keep(e, h);
+        keep(e, h, len);
         return tagOf(h, len) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)) >> 3;
     }
 
