@@ -362,10 +362,11 @@ A table finds a text through its lookup index.  A hit: the text's length
 4-byte loads that cover it and one 64-bit multiplication; the written
 string hash, a byte-by-byte chain of multiplications, is computed only when
 an element is made), the home slot (one multiplication), linear probing
-from there, and in each slot a 20-bit tag: 15 bits of the hash and the
-text's length up to 30.  A slot whose tag matches is nearly always the
-text's, and it tells the element's length, so the texts are compared as
-words with no byte loop.  A text found beyond its home slot swaps places
+from there, and in each slot a 20-bit tag: 17 bits of the hash and the
+text's length modulo 8.  A slot whose tag matches is nearly always the
+text's; the element, whose line is read anyway for its text pointer, keeps
+its text's length, which confirms it, and the texts are then compared as
+words with no byte loop (up to 16 bytes, against the words the hash read).  A text found beyond its home slot swaps places
 with the entry there, so the texts met most often are found at the first
 probe: on the identifier stream a hit reads 1.5 slots on average (3.3
 before), 95 % of them one.  A hit follows three pointers, three dependent
@@ -398,13 +399,17 @@ look-ups (`kavString::lookup`) take no memory at all and move no entry.
 looked up in the index, built (element, text and link from the pool, the
 written algorithm), linked into its chain (the string hash is computed now)
 and entered in the index at the empty slot where its search ended.  The
-index grows by a quarter when 7 slots in 8 are used.  Up to 32 768 slots
-an entry's home slot comes from its tag, so growing moves the slots
-without reading any element or text; beyond that it comes from 32 bits of
-the index's hash that each element keeps in 4 bytes of its own that were
-unused (64-bit builds; the element stays 32 bytes), so growing reads the
-elements but not their texts.  Growing is still about a third of
-kavString's time at 100 000 words; growing in larger steps would cost it,
+index grows by a quarter when 7 slots in 8 are used.  Up to 131 072 slots
+(about 115 000 texts) an entry's home slot comes from its tag, so growing
+moves the slots without reading any element or text; beyond that it also
+takes 16 more bits of the index's hash that each element keeps, with its
+length, in 4 bytes of its own that were unused (64-bit builds; the element
+stays 32 bytes), so growing reads the elements but not their texts.  (With
+a tag of 15 hash bits the limit was 32 768 slots, and at 100 000 words
+growing read about three elements a word, each a cache miss: callgrind
+with a 1 MB last-level cache counted 505 000 read misses there, 176 000
+now.)  Growing by a quarter still moves every entry about four times by
+100 000 words; growing in larger steps would move them less often,
 but would break the memory target (with steps of one half, 57.3 bytes a
 text at 100 000 against unordered_set's 56.0).  Around 10 000 words growth
 is much of the time (eleven moves from the first page of 506 slots, each

@@ -62,15 +62,18 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
     std::vector<std::string> words;
     for (int i = 0; i < 300; ++i)
         words.push_back("w" + std::to_string(i * 7919 % 1009));
-    // Two texts of one length whose index hashes share their top 15 bits: the
-    // same tag and home slot, so only their texts tell them apart.
-    const std::string tag1 = "t100036", tag2 = "t100149";
-    ASSERT_EQ(kavStrIndex::hashOf(tag1.data(), 7) >> 49, kavStrIndex::hashOf(tag2.data(), 7) >> 49);
+    // Texts whose index hashes share the 17 bits of a slot's tag (and so,
+    // in a small index, the home slot): two of one length, which only their
+    // texts tell apart; and a text with a longer one that starts with it, of
+    // the same length modulo 8, which only the element's length tells apart.
+    const auto tagBits = [](const std::string& s) { return kavStrIndex::hashOf(s.data(), s.size()) >> 31 & 0x1ffff; };
+    const std::string tag1 = "t100391", tag2 = "t100435", tag3 = "t100036", tag4 = "t10003610219843";
+    ASSERT_TRUE(tagBits(tag1) == tagBits(tag2) && tagBits(tag3) == tagBits(tag4));
     words.insert(words.end(), {
         std::string(600, 'L'), // a text piece from the free blocks
         std::string(28, 'E'),  // a text piece of the element's size class
         "cmoxjteq", "gdstzges", // the same 32-bit hash
-        "", tag1, tag2,
+        "", tag1, tag2, tag3, tag4,
         std::string(40, 'M') + "a", std::string(40, 'M') + "b", // longer than the tags: compared bytewise
     });
 
