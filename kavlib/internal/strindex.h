@@ -195,14 +195,18 @@ public:
     {
         const std::uint64_t tag = tagOf(t.h, t.len);
         const std::uint64_t* slots = slotArray();
-        for (std::uint32_t i = first;; i = i + 1 == _capacity ? 0 : i + 1) {
-            const std::uint64_t s = slots[i];
-            if (s == 0) {
-                empty = i;
-                return _capacity;
+        // Up to the last slot, then on from the first: the wrap is not
+        // tested at every slot.
+        for (std::uint32_t i = first;; i = 0) {
+            for (; i < _capacity; ++i) {
+                const std::uint64_t s = slots[i];
+                if (s == 0) {
+                    empty = i;
+                    return _capacity;
+                }
+                if ((s & tagMask) == tag && sameTagged(elemOf(s), t))
+                    return i;
             }
-            if ((s & tagMask) == tag && sameTagged(elemOf(s), t))
-                return i;
         }
     }
 
