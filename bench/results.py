@@ -362,9 +362,8 @@ A table finds a text through its lookup index.  A hit: the text's length
 4-byte loads that cover it and one 64-bit multiplication; the written
 string hash, a byte-by-byte chain of multiplications, is computed only when
 an element is made), the home slot (one multiplication), linear probing
-from there, and in each slot a 20-bit tag: 17 bits of the hash and the
-text's length modulo 8.  A slot whose tag matches is nearly always the
-text's; the element, whose line is read anyway for its text pointer, keeps
+from there, and in each slot a tag of 20 bits of the hash.  A slot whose
+tag matches is nearly always the text's; the element, whose line is read anyway for its text pointer, keeps
 its text's length, which confirms it, and the texts are then compared as
 words with no byte loop (up to 16 bytes, against the words the hash read).  A text found beyond its home slot swaps places
 with the entry there, so the texts met most often are found at the first
@@ -399,15 +398,15 @@ look-ups (`kavString::lookup`) take no memory at all and move no entry.
 looked up in the index, built (element, text and link from the pool, the
 written algorithm), linked into its chain (the string hash is computed now)
 and entered in the index at the empty slot where its search ended.  The
-index grows by a quarter when 7 slots in 8 are used.  Up to 131 072 slots
-(about 115 000 texts) an entry's home slot comes from its tag, so growing
+index grows by a quarter when 7 slots in 8 are used.  Up to 1 048 576
+slots (about 917 000 texts) an entry's home slot comes from its tag, so growing
 moves the slots without reading any element or text; beyond that it also
 takes 16 more bits of the index's hash that each element keeps, with its
 length, in 4 bytes of its own that were unused (64-bit builds; the element
 stays 32 bytes), so growing reads the elements but not their texts.  (With
 a tag of 15 hash bits the limit was 32 768 slots, and at 100 000 words
 growing read about three elements a word, each a cache miss: callgrind
-with a 1 MB last-level cache counted 505 000 read misses there, 176 000
+with a 1 MB last-level cache counted 505 000 read misses there, 174 000
 now.)  Growing by a quarter still moves every entry about four times by
 100 000 words; growing in larger steps would move them less often,
 but would break the memory target (with steps of one half, 57.3 bytes a

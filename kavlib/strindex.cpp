@@ -297,7 +297,7 @@ bool kavStrIndex::wellPlaced() const
         const char* text = elemText(slots[i]);
         const std::size_t len = std::strlen(text);
         const std::uint64_t h = hashOf(text, len);
-        if ((slots[i] & tagMask) != tagOf(h, len) || !keeps(elemOf(slots[i]), h, len) || slotOf(h, elemOf(slots[i])) != i)
+        if ((slots[i] & tagMask) != tagOf(h) || !keeps(elemOf(slots[i]), h, len) || slotOf(h, elemOf(slots[i])) != i)
             return false;
     }
     return used == _count;

@@ -5,6 +5,7 @@
 #include <kavlib/internal/strindex.h>
 
 #include <array>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,12 +63,12 @@ TEST_F(kavInitTest, IndexedTableAnswersAsTheChainWalk)
     std::vector<std::string> words;
     for (int i = 0; i < 300; ++i)
         words.push_back("w" + std::to_string(i * 7919 % 1009));
-    // Texts whose index hashes share the 17 bits of a slot's tag (and so,
+    // Texts whose index hashes share the 20 bits of a slot's tag (and so,
     // in a small index, the home slot): two of one length, which only their
-    // texts tell apart; and a text with a longer one that starts with it, of
-    // the same length modulo 8, which only the element's length tells apart.
-    const auto tagBits = [](const std::string& s) { return kavStrIndex::hashOf(s.data(), s.size()) >> 31 & 0x1ffff; };
-    const std::string tag1 = "t100391", tag2 = "t100435", tag3 = "t100036", tag4 = "t10003610219843";
+    // texts tell apart; and a text with a longer one that starts with it,
+    // which only the length the element keeps tells apart.
+    const auto tagBits = [](const std::string& s) { return kavStrIndex::hashOf(s.data(), s.size()) >> 28 & 0xfffff; };
+    const std::string tag1 = "t100849", tag2 = "t100884", tag3 = "t100036", tag4 = "t10003612025244";
     ASSERT_TRUE(tagBits(tag1) == tagBits(tag2) && tagBits(tag3) == tagBits(tag4));
     words.insert(words.end(), {
         std::string(600, 'L'), // a text piece from the free blocks
@@ -158,6 +159,37 @@ TEST_F(kavInitTest, LookupsFindInternedTextsOnly)
     EXPECT_EQ(kavString::lookup("abc"), nullptr); // no table at all
 }
 
+// Past 1 048 576 slots an entry's home slot also takes hash bits that its
+// element keeps: an index grown that far still finds every text, the last
+// ones placed before and after the growth alike, and takes removals.
+TEST_F(kavInitTest, IndexPastTheTagsHomesFindsEveryText)
+{
+    if (KAVLIB_CHECKED)
+        GTEST_SKIP() << "the checked build audits every piece: minutes for this many texts";
+    constexpr int texts = 950000;
+    std::vector<kavStrElem*> elems(texts);
+    char text[16];
+    for (int i = 0; i < texts; ++i) {
+        std::snprintf(text, sizeof text, "x%d", i);
+        elems[i] = kavString(text).elem();
+    }
+    kavStringTbl& table = *const_cast<kavStringTbl*>(kavStringTbl::table());
+    EXPECT_GT(table.indexBytes(), (std::size_t{1} << 20) * 8);
+    for (int i = 0; i < texts; i += 7) {
+        std::snprintf(text, sizeof text, "x%d", i);
+        ASSERT_EQ(kavString::lookup(text), elems[i]) << text;
+        if (i % 5 == 0) {
+            ASSERT_TRUE(table.remove(*elems[i]));
+        }
+    }
+    for (int i = 0; i < texts; i += 7) {
+        std::snprintf(text, sizeof text, "x%d", i);
+        ASSERT_EQ(kavString::lookup(text), i % 5 == 0 ? nullptr : elems[i]) << text;
+    }
+    EXPECT_EQ(kavString::lookup("x950000"), nullptr);
+    kavLib::reset();
+}
+
 // A table's index lives beside its pool and goes when the pool is released
 // (tempReset, reset) or the table is deleted.  (A table of a derived class
 // keeps none, so that its own find() is asked: see the string tests.)
@@ -166,10 +198,10 @@ TEST_F(kavInitTest, IndexGoesWithItsTable)
     kavKeptPool pool;
     kavLib::tempInit(&pool);
     kavStringTbl* temp = kavStringTbl::establishTemp(nullptr);
-    // Enough texts that the index outgrows the capacities whose home slots
-    // come from the tags alone; every third is interned again (a hit moves
-    // its entry to its home slot); then every seventh text goes.
-    constexpr int texts = 150000;
+    // Texts enough for the index to grow many times; every third is
+    // interned again (a hit moves its entry to its home slot); then every
+    // seventh text goes.
+    constexpr int texts = 40000;
     for (int i = 0; i < texts; ++i)
         kavString(std::to_string(i).c_str());
     for (int i = 0; i < texts; i += 3)

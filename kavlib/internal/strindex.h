@@ -25,14 +25,14 @@
 // go when the pool is released, which is how a table is discarded.
 //
 // Slots are 8 bytes: the element's address (divided by 8: 44 bits, enough
-// for every address of 47 bits) and a 20-bit tag, so that a probe rarely
-// reads an element of another text: 17 bits of the text's hash and its
-// length modulo 8.  Where each element has room (see kavStrElem), it keeps
-// its text's length and 16 more bits of the hash: a tag that matches is
-// confirmed by the length, in the line of the element that is read anyway,
-// and the texts are then compared as words, neither read past its end
-// (elsewhere byte by byte up to the element's NUL).  Up to 131 072 slots (some 115 000 texts) the home slot comes from the
-// tag's hash bits alone, so growing moves entries without reading their
+// for every address of 47 bits) and a tag of 20 bits of the text's hash, so
+// that a probe rarely reads an element of another text.  Where each element
+// has room (see kavStrElem), it keeps its text's length and 16 more bits of
+// the hash: a tag that matches is confirmed by the length, in the line of
+// the element that is read anyway, and the texts are then compared as
+// words, neither read past its end (elsewhere byte by byte up to the
+// element's NUL).  Up to 1 048 576 slots (some 917 000 texts) the home slot
+// comes from the tag alone, so growing moves entries without reading their
 // elements; beyond that from the element's 16 bits and then the tag's, so
 // that growing reads elements but no texts, and the tag's last bits still
 // tell apart the texts of one home.  Linear probing, at most 7 slots in 8
@@ -193,7 +193,7 @@ public:
     /// _capacity when an empty slot comes first (then in `empty`).
     KAV_STRINDEX_INLINE std::uint32_t slotOf(std::uint32_t first, const Text& t, std::uint32_t& empty) const
     {
-        const std::uint64_t tag = tagOf(t.h, t.len);
+        const std::uint64_t tag = tagOf(t.h);
         const std::uint64_t* slots = slotArray();
         // Up to the last slot, then on from the first: the wrap is not
         // tested at every slot.
@@ -273,18 +273,15 @@ public:
 
 private:
     // The index's hash h of a text: its top 16 bits are the key kept in
-    // the element, the 17 below them the tag's hash bits.  A slot: the tag
-    // in its top 20 bits (those 17 bits, then the length modulo 8), the
-    // element's address divided by 8 in the others.
-    static constexpr unsigned hashBits = 17;
-    static constexpr unsigned lenBits = 3;
-    static constexpr unsigned ptrBits = 64 - hashBits - lenBits;
+    // the element, the 20 below them the tag.  A slot: the tag in its top 20
+    // bits, the element's address divided by 8 in the others.
+    static constexpr unsigned hashBits = 20;
+    static constexpr unsigned ptrBits = 64 - hashBits;
     static constexpr std::uint64_t ptrMask = (std::uint64_t{1} << ptrBits) - 1;
     static constexpr std::uint64_t tagMask = ~ptrMask;
-    // The tag's hash bits in a slot, and where they come from in h.
+    // The key's bits, and where the tag comes from in h.
     static constexpr unsigned keyBits = 16;
-    static constexpr std::uint64_t slotHashMask = ~((std::uint64_t{1} << (64 - hashBits)) - 1);
-    static constexpr std::uint64_t hashTagMask = slotHashMask >> keyBits;
+    static constexpr std::uint64_t hashTagMask = tagMask >> keyBits;
     // No slot named.
     static constexpr std::uint32_t noSlot = ~std::uint32_t{0};
     // Capacities up to which the home slot comes from the tag.
@@ -296,13 +293,13 @@ private:
     // The length as an element keeps it: its low 16 bits.
     static std::uint16_t lenKey(std::size_t len) { return static_cast<std::uint16_t>(len); }
     bool homeFromTag() const { return _capacity <= tagHomeLimit; }
-    // The hash bits that choose a home beyond tagHomeLimit (h's top 33),
+    // The hash bits that choose a home beyond tagHomeLimit (h's top 36),
     // from the entry in slot s alone where its element keeps its key (else
     // from its text).
     static std::uint64_t homeBitsOfSlot(std::uint64_t s)
     {
 #if KAVLIB_STRELEM_KEY
-        return std::uint64_t{elemOf(s)->_indexKey} << (64 - keyBits) | (s & slotHashMask) >> keyBits;
+        return std::uint64_t{elemOf(s)->_indexKey} << (64 - keyBits) | (s & tagMask) >> keyBits;
 #else
         const char* text = elemText(s);
         return hashOf(text, std::strlen(text));
@@ -412,21 +409,17 @@ private:
     }
 
     // The home slot: the bits of h that _homeMask keeps, as a fraction of
-    // 2^64, times _homeScale: up to tagHomeLimit the tag's 17 bits times the
+    // 2^64, times _homeScale: up to tagHomeLimit the tag's 20 bits times the
     // capacity times 2^16 (they sit 16 bits below the top), beyond it h's top
-    // 33 bits (key, then tag) times the capacity.
+    // 36 bits (key, then tag) times the capacity.
     std::uint32_t home(std::uint64_t h) const { return static_cast<std::uint32_t>(mulHigh(h & _homeMask, _homeScale)); }
     // The home of the entry in slot s while the home comes from the tag.
     std::uint32_t homeOfTag(std::uint64_t s) const
     {
-        return static_cast<std::uint32_t>(mulHigh(s & slotHashMask, _capacity));
+        return static_cast<std::uint32_t>(mulHigh(s & tagMask, _capacity));
     }
-    // The tag of a text of `len` bytes and hash h: the tag's hash bits of h
-    // moved to the top, then the length modulo 8.
-    static std::uint64_t tagOf(std::uint64_t h, std::size_t len)
-    {
-        return ((h << keyBits) & slotHashMask) | (static_cast<std::uint64_t>(len & 7) << ptrBits);
-    }
+    // The tag of a text of hash h: its bits of h moved to the top.
+    static std::uint64_t tagOf(std::uint64_t h) { return (h << keyBits) & tagMask; }
     // The home of the entry in slot s.
     std::uint32_t homeOfSlot(std::uint64_t s) const;
     static kavStrElem* elemOf(std::uint64_t s)
@@ -443,7 +436,7 @@ private:
     static std::uint64_t slotFor(std::uint64_t h, std::size_t len, kavStrElem* e)
     {
         keep(e, h, len);
-        return tagOf(h, len) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)) >> 3;
+        return tagOf(h) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)) >> 3;
     }
 
     const std::uint64_t* slotArray() const { return reinterpret_cast<const std::uint64_t*>(this + 1); }
