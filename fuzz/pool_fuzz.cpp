@@ -104,10 +104,13 @@ KAV_MODEL_CODE bool sameFreeLine(const kavPool& pool, const plainPool& m)
         expected << " @" << reinterpret_cast<const void*>(a) << "(" << n << ")";
     expected << '\n';
     const char* line = report.begin();
-    for (int n = 0; n < 2 && line != report.end(); ++line)
-        n += *line == '\n';
-    const std::size_t length = static_cast<std::size_t>(expected.end() - expected.begin());
-    return static_cast<std::size_t>(report.end() - line) >= length && std::memcmp(line, expected.begin(), length) == 0;
+    const char* const end = report.end();
+    for (int n = 0; n < 2 && line != nullptr; ++n) {
+        line = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        line = line != nullptr ? line + 1 : nullptr;
+    }
+    const auto length = static_cast<std::size_t>(expected.end() - expected.begin());
+    return line != nullptr && static_cast<std::size_t>(end - line) >= length && std::memcmp(line, expected.begin(), length) == 0;
 }
 
 // Adds the block of n bytes the pool made in its last call to the model.
