@@ -140,6 +140,15 @@ struct plainPool {
 
     static unsigned int blockSize(unsigned int size) { return kavPool::roundSize(std::max(size, 8000u)); }
 
+    // Back to an empty pool; the recycle lists keep their memory.
+    void clear()
+    {
+        for (auto& list : recycled)
+            list.clear();
+        freeBlocks.clear();
+        amem = fmem = rmem = umem = blocks = 0;
+    }
+
     // The first free block of at least r bytes (the first fit), or end().
     std::map<addr_t, unsigned int>::const_iterator firstFit(unsigned int r) const
     {
