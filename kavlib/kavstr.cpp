@@ -311,8 +311,8 @@ void kavStringTbl::noteAdded(kavStrIndex* index, kavObject& obj)
         return;
     }
     kavStrElem& e = asElem(obj);
-    const std::size_t len = std::strlen(e._text);
-    index->put(kavStrIndex::hashOf(e._text, len), &e, len); // on failure the index is gone: the chains answer
+    // On failure the index is gone: the chains answer.
+    index->put(kavStrIndex::textOf(e._text, std::strlen(e._text)), &e);
 }
 
 kavObject& kavStringTbl::add(kavObject& obj)

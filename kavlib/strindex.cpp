@@ -165,16 +165,16 @@ void kavStrIndex::insert(std::uint32_t home, std::uint64_t s)
     ++_count;
 }
 
-kavStrIndex* kavStrIndex::put(std::uint64_t h, kavStrElem* e, std::size_t len)
+kavStrIndex* kavStrIndex::put(const Text& t, kavStrElem* e)
 {
     // An element of the same text gives way: `e` is nearer its chain's head.
     std::uint32_t empty = noSlot;
-    const std::uint32_t i = slotOf(home(h), textOf(static_cast<const char*>(*e), len), empty);
+    const std::uint32_t i = slotOf(home(t.h), t, empty);
     if (i != _capacity && fits(e)) {
-        slotArray()[i] = slotFor(h, len, e);
+        slotArray()[i] = slotFor(t.h, t.len, e);
         return this;
     }
-    return putNew(h, e, len, empty); // drops the index when `e` does not fit
+    return putNew(t.h, e, t.len, empty); // drops the index when `e` does not fit
 }
 
 kavStrIndex* kavStrIndex::putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty)

@@ -210,11 +210,11 @@ public:
         }
     }
 
-    /// Makes `e` (a plain element: text of `len` bytes, hashOf() `h`) the
-    /// element held for its text, in place of one held before.  Answers the
-    /// index to use from now on (growing moves it), or null when it could not
-    /// take `e`: it is then dropped.
-    kavStrIndex* put(std::uint64_t h, kavStrElem* e, std::size_t len);
+    /// Makes `e` (a plain element whose text is `t`) the element held for
+    /// its text, in place of one held before.  Answers the index to use from
+    /// now on (growing moves it), or null when it could not take `e`: it is
+    /// then dropped.
+    kavStrIndex* put(const Text& t, kavStrElem* e);
     /// put() of an element whose text is not held (find() just said so;
     /// `empty`, when given, is the slot it named, and nothing changed since).
     kavStrIndex* putNew(std::uint64_t h, kavStrElem* e, std::size_t len, std::uint32_t empty = noSlot);
