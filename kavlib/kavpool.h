@@ -212,11 +212,14 @@ private:
     template <bool memcheckToo>
     void* takeFreeWith(unsigned int r);
     void* cutAtFinger(unsigned int r);
+    void* takeAtFinger(std::uintptr_t cur, unsigned int r);
     void* cutDone(std::uintptr_t cur, std::uintptr_t prev, unsigned int r, unsigned int from);
     void checkFit(std::uintptr_t cur, unsigned int r) const;
+    void checkNeighbours(std::uintptr_t p, std::uintptr_t left) const;
     void uncut();
     void dropNewestBlock();
     void freeLarge(void* ptr, unsigned int r);
+    bool freeNextToRover(void* ptr, unsigned int r);
     template <bool memcheckToo>
     void freeLargeWith(void* ptr, unsigned int r);
     void addblock(unsigned int size);
@@ -299,6 +302,10 @@ private:
     BlockRecord* _cutHome;              ///< the block in which _cut starts
     unsigned int _cutBelow;             ///< no free block below _cut is larger
     void* _rover;                       ///< a free block: where the last large piece went, or null
+    BlockRecord* _roverHome = nullptr;  ///< the block in which _rover starts
+    std::uintptr_t _roverEnd = 0;       ///< where _rover ends
+    void* _roverPrev = nullptr;         ///< the free block before _rover, if known (null: it heads the list)
+    bool _roverPrevKnown = false;       ///< _roverPrev is up to date
     BlockRecord* _finger;               ///< the block of the last large piece given back, or null
     void* _fingerPred;                  ///< the last free block below _finger, if known
     bool _fingerPredKnown;              ///< _fingerPred is up to date

@@ -71,12 +71,23 @@ void kavPool::Index::clear(kavPool& pool)
     pool._cutHome = nullptr;
     pool._cutBelow = 0;
     pool._rover = nullptr;
+    pool._roverHome = nullptr;
+    pool._roverPrevKnown = false;
     pool._finger = nullptr;
     pool._fingerPred = nullptr;
     pool._fingerPredKnown = false;
 }
 
 namespace {
+
+// Makes `lower` and `higher` neighbours in address order (either may be null).
+void link(Record* lower, Record* higher)
+{
+    if (lower != nullptr)
+        lower->higher = higher;
+    if (higher != nullptr)
+        higher->lower = lower;
+}
 
 // Lifts x above its parent, keeping the address order.
 void rotateUp(Record*& root, Record* x)
@@ -115,11 +126,18 @@ void kavPool::Index::insert(kavPool& pool, Record* record)
     if (pool._root == nullptr) {
         pool._root = record;
     } else {
+        // The descent passes the record's neighbours in address order: the
+        // last node it leaves to the right is the one below, the last it
+        // leaves to the left the one above.
         Record* n = pool._root;
+        Record* lower = nullptr;
+        Record* higher = nullptr;
         for (;;) {
             if (n->subMax < record->maxFree)
                 n->subMax = record->maxFree;
-            Record*& child = record->begin() < n->begin() ? n->left : n->right;
+            const bool below = record->begin() < n->begin();
+            (below ? higher : lower) = n;
+            Record*& child = below ? n->left : n->right;
             if (child == nullptr) {
                 child = record;
                 record->parent = n;
@@ -127,6 +145,8 @@ void kavPool::Index::insert(kavPool& pool, Record* record)
             }
             n = child;
         }
+        link(lower, record);
+        link(record, higher);
         while (record->parent != nullptr && record->priority > record->parent->priority)
             rotateUp(pool._root, record);
     }
@@ -144,6 +164,7 @@ void kavPool::Index::remove(kavPool& pool, Record* record)
         Record* r = record->right;
         rotateUp(pool._root, r == nullptr || (l != nullptr && l->priority > r->priority) ? l : r);
     }
+    link(record->lower, record->higher);
     Record* parent = record->parent;
     if (parent == nullptr)
         pool._root = nullptr;
@@ -166,6 +187,10 @@ void kavPool::Index::remove(kavPool& pool, Record* record)
         pool._cut = nullptr;
         pool._cutHome = nullptr;
     }
+    if (pool._roverHome == record) {
+        pool._rover = nullptr;
+        pool._roverHome = nullptr;
+    }
     touched(pool, record->begin());
 }
 
@@ -173,24 +198,7 @@ namespace {
 
 bool holds(const Record* r, addr_t a) { return r->begin() <= a && a < r->end(); }
 
-// The next record in address order (Near = right, Far = left) or the previous
-// one (Near = left, Far = right); null at the end.
-template <Record* Record::*Near, Record* Record::*Far>
-Record* neighbour(Record* r)
-{
-    if (r->*Near != nullptr) {
-        r = r->*Near;
-        while (r->*Far != nullptr)
-            r = r->*Far;
-        return r;
-    }
-    while (r->parent != nullptr && r->parent->*Near == r)
-        r = r->parent;
-    return r->parent;
-}
 
-Record* successor(Record* r) { return neighbour<&Record::right, &Record::left>(r); }
-Record* predecessor(Record* r) { return neighbour<&Record::left, &Record::right>(r); }
 
 // The lowest record in n's subtree (whose subMax is at least `need`) that
 // holds a free block of `need` bytes; `below` takes in the largest free
@@ -239,7 +247,7 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
     // Pieces often come back next to the last one: in the block on either
     // side of its block (owner() has looked in that block itself).
     if (Record* f = pool._finger) {
-        Record* g = a < f->begin() ? predecessor(f) : successor(f);
+        Record* g = a < f->begin() ? f->lower : f->higher;
         if (g != nullptr && holds(g, a))
             return g;
     }
@@ -259,7 +267,7 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
 
 Record* kavPool::Index::holderAbove(Record* record, addr_t a)
 {
-    Record* next = successor(record);
+    Record* next = record->higher;
     return next != nullptr && holds(next, a) ? next : nullptr;
 }
 
@@ -384,6 +392,18 @@ unsigned int auditTree(const Record* n, const Record* parent, addr_t lo, addr_t 
     return 1 + auditTree(n->left, n, lo, n->begin()) + auditTree(n->right, n, n->end(), hi);
 }
 
+// Checks that every node's neighbour links name the nodes before and after
+// it in the tree's order; `prev` is the node last visited.
+void auditOrder(const Record* n, const Record*& prev)
+{
+    if (n == nullptr)
+        return;
+    auditOrder(n->left, prev);
+    audited(n->lower == prev && (prev == nullptr || prev->higher == n), "index neighbours in address order");
+    prev = n;
+    auditOrder(n->right, prev);
+}
+
 } // namespace
 
 void kavPool::Index::audit(const kavPool& pool)
@@ -405,6 +425,9 @@ void kavPool::Index::audit(const kavPool& pool)
         audited(b->maxFree >= largest && (b->maxFree == 0) == (largest == 0), "index largest free block of a block");
     }
     audited(auditTree(pool._root, nullptr, 0, ~addr_t(0)) == records, "index holds every block");
+    const Record* highest = nullptr;
+    auditOrder(pool._root, highest);
+    audited(highest == nullptr || highest->higher == nullptr, "index neighbours in address order");
 
     if (const Record* h = pool._hint) {
         addr_t last = 0;
@@ -432,6 +455,14 @@ void kavPool::Index::audit(const kavPool& pool)
         roverSeen = roverSeen || f == rover;
     }
     audited(cutSeen && roverSeen, "index fingers on free blocks");
+    if (rover != 0) {
+        audited(pool._roverHome->begin() <= rover && rover < pool._roverHome->end(), "index block of the rover");
+        audited(pool._roverEnd == rover + sizeOf(rover), "index end of the rover");
+        addr_t last = 0;
+        for (addr_t f = addr(pool._freeList); f != rover; f = nextOf(f))
+            last = f;
+        audited(!pool._roverPrevKnown || addr(pool._roverPrev) == last, "index free block before the rover");
+    }
     bool fingerSeen = pool._finger == nullptr;
     for (const Record* b = pool._blockList; b != nullptr; b = b->next)
         fingerSeen = fingerSeen || b == pool._finger;

@@ -123,6 +123,8 @@ struct kavPool::BlockRecord {
     unsigned int subMax;           ///< largest maxFree in this subtree
     unsigned int priority;         ///< tree priority, above every child's
     unsigned int stamp;            ///< kavPool::releaseCount() when the block was added
+    BlockRecord* lower = nullptr;  ///< the block at the next lower address, null if none
+    BlockRecord* higher = nullptr; ///< the block at the next higher address, null if none
 
     kavpool::addr_t begin() const { return kavpool::addr(start); }
     kavpool::addr_t end() const { return kavpool::addr(start) + size; }

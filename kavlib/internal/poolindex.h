@@ -27,8 +27,9 @@
 //    rest of its block, the free block just after it in the next block up),
 //    with its list predecessor and a bound on every free block below it,
 //    serves the next request without a search when it is large enough; the free block where the last
-//    large piece went, and that piece's block, serve a piece coming back
-//    next to the last one without a descent.
+//    large piece went (the rover, with its block and, when known, its list
+//    predecessor), and that piece's block, serve a piece coming back next
+//    to the last one without a descent.
 //
 // The index lives in the block records: it makes no heap call of its own.
 #ifndef KAVLIB_INTERNAL_POOLINDEX_H
@@ -83,13 +84,15 @@ struct kavPool::Index {
     /// none left): bring the tree up to date.
     static void shrank(kavPool& pool, BlockRecord* record, unsigned int largest);
     /// A free block was made or taken away at `a` (the last one below the
-    /// remembered block may have changed).
+    /// remembered block, the finger's or the rover may have changed).
     static void touched(kavPool& pool, addr_t a)
     {
         if (pool._hint != nullptr && a < pool._hint->begin())
             pool._predKnown = false;
         if (pool._finger != nullptr && a < pool._finger->begin())
             pool._fingerPredKnown = false;
+        if (a < kavpool::addr(pool._rover))
+            pool._roverPrevKnown = false;
     }
     /// The first fit for r bytes by a plain walk of the list (audits).
     static addr_t plainFit(const kavPool& pool, unsigned int r);
