@@ -299,7 +299,7 @@ KAVPOOL_NOINLINE void* kavPool::takeAtFinger(addr_t cur, unsigned int r)
         home->firstFree = nextHome ? next : 0;
     Index::touched(*this, cur);
     if (home->firstFree == 0)
-        Index::shrank(*this, home, 0);
+        Index::shrank(home, 0);
     BlockRecord* const nextOwner = nextHome ? home : (next != 0 ? Index::holderAbove(home, next) : nullptr);
     _cut = nextOwner != nullptr ? ptr(next) : nullptr;
     _cutHome = nextOwner;
@@ -381,7 +381,7 @@ void* kavPool::takeFreeWith(unsigned int r)
             }
             if (size >= r && cur != 0 && cur < home->end())
                 break;
-            Index::shrank(*this, home, skipped);
+            Index::shrank(home, skipped);
         }
         if (prev == 0)
             prev = Index::freeBelow(*this, home);
@@ -421,7 +421,7 @@ void* kavPool::takeFreeWith(unsigned int r)
     if (rest != 0)
         Index::touched(*this, rest);
     if (home->firstFree == 0)
-        Index::shrank(*this, home, 0);
+        Index::shrank(home, 0);
 
     // The next request starts where this one left off, in the next block
     // up when the cut took the rest of this one.
@@ -485,7 +485,7 @@ void kavPool::uncut()
         BlockRecord* owner = Index::owner(*this, next);
         owner->firstFree = after != 0 && after < owner->end() ? after : 0;
         if (owner->firstFree == 0)
-            Index::shrank(*this, owner, 0);
+            Index::shrank(owner, 0);
     }
     if (home->firstFree == 0 || home->firstFree > p)
         home->firstFree = p;
@@ -681,7 +681,7 @@ void kavPool::freeLargeWith(void* piece, unsigned int r)
         if (rightHome != mergedHome) {
             rightHome->firstFree = mergedNext != 0 && mergedNext < rightHome->end() ? mergedNext : 0;
             if (rightHome->firstFree == 0)
-                Index::shrank(*this, rightHome, 0);
+                Index::shrank(rightHome, 0);
         }
         if (merged != p) // else touched at p, below it
             Index::touched(*this, right);

@@ -4,7 +4,19 @@
 // order that is also a heap in the records' priorities.  Priorities are a
 // mix of each record's address, so that blocks at evenly spaced addresses
 // (the common case) still give a tree of logarithmic depth.  Every node
-// knows the largest free block that starts in its subtree (subMax).
+// knows a size that no free block starting in its subtree exceeds (subMax).
+//
+// A bound that grows is brought up to date at once, up to the root: a
+// search must never pass over a subtree that can serve it.  A bound that
+// shrinks is not: the record's own maxFree changes, its ancestors keep the
+// old, larger bound.  Taking a block's last free block is then one store,
+// not a climb that reads two children at every level, and a block that is
+// filled and emptied again (pieces of a block's size, a batch given back)
+// costs nothing in the tree at all.  A search that follows such a bound
+// into a subtree that cannot serve it finds out at the bottom, corrects the
+// bounds from there up, and starts again; each correction lowers at least
+// one bound for good, so the work is paid for by the shrinks that left the
+// bounds behind.
 #include <kavlib/internal/poolindex.h>
 
 #include <kavlib/kavassert.h>
@@ -22,8 +34,8 @@ unsigned int subMaxOf(const Record* r) { return r == nullptr ? 0 : r->subMax; }
 
 unsigned int larger(unsigned int a, unsigned int b) { return a < b ? b : a; }
 
-// Sets a node's subMax from its own free blocks and its children; true when
-// it changed.
+// Sets a node's subMax from its own free blocks and its children's bounds;
+// true when it changed.
 bool pull(Record* r)
 {
     const unsigned int m = larger(r->maxFree, larger(subMaxOf(r->left), subMaxOf(r->right)));
@@ -198,15 +210,24 @@ namespace {
 
 bool holds(const Record* r, addr_t a) { return r->begin() <= a && a < r->end(); }
 
+// A search found that n's subtree holds less than its bound said: corrects
+// the bounds from n up, as far as they change.
+void correct(Record* n)
+{
+    while (n != nullptr && pull(n))
+        n = n->parent;
+}
+
 
 
 // The lowest record in n's subtree (whose subMax is at least `need`) that
-// holds a free block of `need` bytes; `below` takes in the largest free
-// block of every record passed over.
+// holds a free block of `need` bytes; `below` takes in the bound of every
+// record and subtree passed over.  Null when the subtree turns out to hold
+// none: its bounds are then corrected, and the caller asks again.
 Record* descend(Record* n, unsigned int need, unsigned int& below)
 {
     for (;;) {
-        if (n->left != nullptr && n->left->subMax >= need) {
+        if (subMaxOf(n->left) >= need) {
             n = n->left;
             continue;
         }
@@ -214,8 +235,22 @@ Record* descend(Record* n, unsigned int need, unsigned int& below)
         if (n->maxFree >= need)
             return n;
         below = larger(below, n->maxFree);
+        if (subMaxOf(n->right) < need) {
+            correct(n);
+            return nullptr;
+        }
         n = n->right;
     }
+}
+
+// descend() into `n`, again after each correction, while its bound says it
+// can serve; null when it cannot.
+Record* descendWhile(Record* n, unsigned int need, unsigned int& below)
+{
+    while (subMaxOf(n) >= need)
+        if (Record* fit = descend(n, need, below))
+            return fit;
+    return nullptr;
 }
 
 // The lowest record above `h` that holds a free block of `need` bytes, or
@@ -223,8 +258,8 @@ Record* descend(Record* n, unsigned int need, unsigned int& below)
 // over.  It climbs from h only as far as the subtree that holds the answer.
 Record* fitAbove(Record* h, unsigned int need, unsigned int& between)
 {
-    if (subMaxOf(h->right) >= need)
-        return descend(h->right, need, between);
+    if (Record* fit = descendWhile(h->right, need, between))
+        return fit;
     between = larger(between, subMaxOf(h->right));
     for (Record* n = h; n->parent != nullptr; n = n->parent) {
         Record* p = n->parent;
@@ -233,8 +268,8 @@ Record* fitAbove(Record* h, unsigned int need, unsigned int& between)
         if (p->maxFree >= need)
             return p;
         between = larger(between, p->maxFree);
-        if (subMaxOf(p->right) >= need)
-            return descend(p->right, need, between);
+        if (Record* fit = descendWhile(p->right, need, between))
+            return fit;
         between = larger(between, subMaxOf(p->right));
     }
     return nullptr;
@@ -274,7 +309,7 @@ Record* kavPool::Index::holderAbove(Record* record, addr_t a)
 Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
 {
     Record* n = pool._root;
-    if (n == nullptr || n->subMax < need)
+    if (subMaxOf(n) < need)
         return nullptr;
     Record* h = pool._hint;
     if (h != nullptr && need > pool._hintBelow) {
@@ -299,7 +334,9 @@ Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
         return fit;
     }
     unsigned int below = 0; // the largest free block below the answer
-    n = descend(n, need, below);
+    n = descendWhile(n, need, below);
+    if (n == nullptr)
+        return nullptr;
     if (n != h) {
         pool._hint = n;
         pool._predKnown = false;
@@ -315,29 +352,38 @@ addr_t kavPool::Index::findBelow(kavPool& pool, Record* record)
     // ancestor reached from its right that holds one itself or has one in
     // its left subtree.  The nearest candidates come first, so the climb
     // stops as soon as one is found.
-    Record* subtree = nullptr;
+    // A subtree whose bound is out of date may hold none: its bounds are
+    // corrected and the search starts again.
     Record* node = nullptr;
-    if (subMaxOf(record->left) != 0) {
-        subtree = record->left;
-    } else {
-        for (Record* x = record; x->parent != nullptr && subtree == nullptr && node == nullptr; x = x->parent) {
-            Record* p = x->parent;
-            if (p->right != x)
-                continue;
-            if (p->maxFree != 0)
-                node = p;
-            else if (subMaxOf(p->left) != 0)
-                subtree = p->left;
-        }
-    }
-    while (subtree != nullptr) {
-        if (subMaxOf(subtree->right) != 0) {
-            subtree = subtree->right;
-        } else if (subtree->maxFree != 0) {
-            node = subtree;
-            subtree = nullptr;
+    for (bool again = true; again;) {
+        again = false;
+        Record* subtree = nullptr;
+        if (subMaxOf(record->left) != 0) {
+            subtree = record->left;
         } else {
-            subtree = subtree->left;
+            for (Record* x = record; x->parent != nullptr && subtree == nullptr && node == nullptr; x = x->parent) {
+                Record* p = x->parent;
+                if (p->right != x)
+                    continue;
+                if (p->maxFree != 0)
+                    node = p;
+                else if (subMaxOf(p->left) != 0)
+                    subtree = p->left;
+            }
+        }
+        while (subtree != nullptr) {
+            if (subMaxOf(subtree->right) != 0) {
+                subtree = subtree->right;
+            } else if (subtree->maxFree != 0) {
+                node = subtree;
+                subtree = nullptr;
+            } else if (subMaxOf(subtree->left) != 0) {
+                subtree = subtree->left;
+            } else {
+                correct(subtree);
+                again = true;
+                subtree = nullptr;
+            }
         }
     }
     const addr_t below = node == nullptr ? 0 : lastFreeOf(node);
@@ -362,13 +408,6 @@ void kavPool::Index::grew(kavPool& pool, Record* record)
         pool._hintBelow = record->maxFree;
 }
 
-void kavPool::Index::shrank(kavPool&, Record* record, unsigned int largest)
-{
-    record->maxFree = largest;
-    for (Record* n = record; n != nullptr && pull(n);)
-        n = n->parent;
-}
-
 addr_t kavPool::Index::plainFit(const kavPool& pool, unsigned int r)
 {
     for (addr_t f = addr(pool._freeList); f != 0; f = nextOf(f))
@@ -380,7 +419,7 @@ addr_t kavPool::Index::plainFit(const kavPool& pool, unsigned int r)
 namespace {
 
 // Checks a subtree: address order within (lo, hi), parents, priorities and
-// subMax.  Returns the number of nodes.
+// the bounds (subMax).  Returns the number of nodes.
 unsigned int auditTree(const Record* n, const Record* parent, addr_t lo, addr_t hi)
 {
     if (n == nullptr)
@@ -388,7 +427,7 @@ unsigned int auditTree(const Record* n, const Record* parent, addr_t lo, addr_t 
     audited(n->parent == parent, "index parent links");
     audited(lo <= n->begin() && n->end() <= hi, "index in address order");
     audited(parent == nullptr || n->priority <= parent->priority, "index priorities");
-    audited(n->subMax == larger(n->maxFree, larger(subMaxOf(n->left), subMaxOf(n->right))), "index subtree maxima");
+    audited(n->subMax >= larger(n->maxFree, larger(subMaxOf(n->left), subMaxOf(n->right))), "index subtree bounds");
     return 1 + auditTree(n->left, n, lo, n->begin()) + auditTree(n->right, n, n->end(), hi);
 }
 

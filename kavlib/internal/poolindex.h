@@ -12,10 +12,11 @@
 //    the largest after a search has walked the block, possibly more after
 //    pieces were cut (finding the new largest would mean a walk every time),
 //    and 0 exactly when the block has no free block.
-//  * The block records form a treap by address whose nodes also know the
-//    largest free block in their subtree.  A first-fit search goes straight
-//    to the lowest block that holds a large enough free block and walks only
-//    that block's free blocks.
+//  * The block records form a treap by address whose nodes also know a
+//    bound on the free blocks in their subtree: raised at once, lowered
+//    when a search finds it out of date (poolindex.cpp says why).  A
+//    first-fit search goes straight to the lowest block that holds a large
+//    enough free block and walks only that block's free blocks.
 //  * The answer of the last search (a block, and a bound on every free block
 //    below it) serves the common growth pattern at once: requests met from
 //    the newest block while every lower block is too full.  When that block
@@ -81,8 +82,8 @@ struct kavPool::Index {
     /// The record's maxFree has grown: bring the tree up to date.
     static void grew(kavPool& pool, BlockRecord* record);
     /// The record's largest free block is known to be `largest` (0: it has
-    /// none left): bring the tree up to date.
-    static void shrank(kavPool& pool, BlockRecord* record, unsigned int largest);
+    /// none left).  The tree's bounds above it stay as they are.
+    static void shrank(BlockRecord* record, unsigned int largest) { record->maxFree = largest; }
     /// A free block was made or taken away at `a` (the last one below the
     /// remembered block, the finger's or the rover may have changed).
     static void touched(kavPool& pool, addr_t a)
