@@ -126,7 +126,8 @@ void kavPool::addblock(unsigned int size)
     _blockList = record;
     _amem += n;
     _fmem += n;
-    _cut = nullptr; // the new free block may lie below it
+    _cut = nullptr;           // the new free block may lie below it,
+    _roverPrevKnown = false;  // or below the rover
     changed(true);
 }
 
@@ -208,6 +209,8 @@ void* kavPool::allocSlow(unsigned int size)
 // empty), adding a block when none is large enough.
 KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r)
 {
+    if (void* piece = takeAtFinger(r))
+        return piece;
     BlockRecord* const newest = _blockList;
     for (;;) {
         if (_blockList == nullptr)
@@ -234,6 +237,7 @@ inline void* kavPool::cutDone(addr_t cur, addr_t prev, unsigned int r, unsigned 
 {
     if (_rover == ptr(cur))
         _rover = nullptr;
+    _roverPrevKnown = false; // the free block before it may have been cut
     _lastCut = r != 0 ? ~cur : 0;
     _lastPrev = ptr(prev);
     _lastSize = r;
@@ -255,11 +259,9 @@ inline void* kavPool::cutAtFinger(unsigned int r)
     if (cur == 0 || r <= _cutBelow || Watch::memcheckOn()) // r > _cutBelow rules out 0
         return nullptr;
     const unsigned int size = sizeOf<false>(cur);
-    if (size == r)
-        return takeAtFinger(cur, r);
     const addr_t rest = cur + r;
     BlockRecord* const home = _cutHome;
-    if (size < r || rest >= home->end())
+    if (size <= r || rest >= home->end())
         return nullptr;
     if (kavpool::auditedPools)
         checkFit(cur, r);
@@ -278,12 +280,16 @@ inline void* kavPool::cutAtFinger(unsigned int r)
     return cutDone(cur, prev, r, size);
 }
 
-// cutAtFinger() where the piece takes the whole free block: it leaves the
-// list, and the next request starts at the free block after it, in the next
-// block up when this one has none left.  Pieces of a block's size, each a
-// block of its own, come this way.
-KAVPOOL_NOINLINE void* kavPool::takeAtFinger(addr_t cur, unsigned int r)
+// The case cutAtFinger() leaves out: the piece takes the whole free block
+// where the last cut left off.  It leaves the list, and the next request
+// starts at the free block after it, in the next block up when this one has
+// none left.  Pieces of a block's size, each a block of its own, come this
+// way.  Null when the case does not apply.
+inline void* kavPool::takeAtFinger(unsigned int r)
 {
+    const addr_t cur = addr(_cut);
+    if (cur == 0 || r <= _cutBelow || Watch::memcheckOn() || sizeOf<false>(cur) != r)
+        return nullptr;
     if (kavpool::auditedPools)
         checkFit(cur, r);
     BlockRecord* const home = _cutHome;

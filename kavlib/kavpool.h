@@ -212,7 +212,7 @@ private:
     template <bool memcheckToo>
     void* takeFreeWith(unsigned int r);
     void* cutAtFinger(unsigned int r);
-    void* takeAtFinger(std::uintptr_t cur, unsigned int r);
+    void* takeAtFinger(unsigned int r);
     void* cutDone(std::uintptr_t cur, std::uintptr_t prev, unsigned int r, unsigned int from);
     void checkFit(std::uintptr_t cur, unsigned int r) const;
     void checkNeighbours(std::uintptr_t p, std::uintptr_t left) const;

@@ -43,6 +43,15 @@ struct Pair {
         check();
         return got;
     }
+    // A block asked for in advance, of at least `size` bytes.
+    void establish(unsigned int size)
+    {
+        watching = true;
+        pool.establish(size);
+        watching = false;
+        model.addblock(blocksMade.back().first, blocksMade.back().second);
+        check();
+    }
     // Allocates and undoes it at once: the pool must be back where the model
     // still is, and a block added for the piece gone again.
     void allocUndone(unsigned int size)
@@ -92,7 +101,8 @@ unsigned int randomSize(std::mt19937& rng)
 }
 
 // `ops` random calls against the model, pieces given back at random, newest
-// or oldest first, and now and then a release.
+// or oldest first, and now and then a block asked for in advance or a
+// release.
 void compare(unsigned int ops, bool placed, unsigned int seed)
 {
     std::mt19937 rng(seed);
@@ -109,6 +119,8 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
             ++releases;
         } else if (k < 20) {
             order = rng() % 3;
+        } else if (k < 40) {
+            both.establish(randomSize(rng));
         } else if (k < 5200 || live.empty()) {
             const unsigned int size = rng() % 2000 == 0 ? 0 : randomSize(rng);
             if (size != 0 && rng() % 16 == 0) {

@@ -85,15 +85,13 @@ struct kavPool::Index {
     /// none left).  The tree's bounds above it stay as they are.
     static void shrank(BlockRecord* record, unsigned int largest) { record->maxFree = largest; }
     /// A free block was made or taken away at `a` (the last one below the
-    /// remembered block, the finger's or the rover may have changed).
+    /// remembered block or the finger's may have changed).
     static void touched(kavPool& pool, addr_t a)
     {
         if (pool._hint != nullptr && a < pool._hint->begin())
             pool._predKnown = false;
         if (pool._finger != nullptr && a < pool._finger->begin())
             pool._fingerPredKnown = false;
-        if (a < kavpool::addr(pool._rover))
-            pool._roverPrevKnown = false;
     }
     /// The first fit for r bytes by a plain walk of the list (audits).
     static addr_t plainFit(const kavPool& pool, unsigned int r);
