@@ -283,6 +283,7 @@ void registerRelease()
 
 int main(int argc, char** argv)
 {
+    keepHeapMemory();
     registerAllocator<KavPoolAlloc>();
     registerAllocator<MallocAlloc>();
     registerAllocator<PmrPoolAlloc>();

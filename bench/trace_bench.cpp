@@ -40,10 +40,6 @@
 #if KAVLIB_BENCH_MIMALLOC
 #include <dlfcn.h>
 #endif
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 namespace {
 
 // ---- the allocators, behind one shape: alloc(n), free(p, n), figures(state) ----
@@ -199,18 +195,7 @@ std::vector<std::unique_ptr<HeapTrace>> loadTraces(const char* dir)
 
 int main(int argc, char** argv)
 {
-#if defined(__GLIBC__)
-    // glibc gives the top of its heap back to the system once more than
-    // 128 KiB there are free, and the pages are faulted in again when they
-    // are used next.  Whether a replay pays for that depends on where the
-    // cases before it left their memory: a pool released between two
-    // replays gave its whole peak back in some runs and none of it in
-    // others (2 to 5 times its time on hash and json, page faults on this
-    // virtual machine being slow).  Keeping the memory in the heap makes
-    // every case start as the first replay left it, for kavPool and for
-    // malloc alike; mimalloc keeps its own memory anyway.
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
+    keepHeapMemory();
     const char* dir = std::getenv("KAVLIB_BENCH_TRACES");
     if (dir == nullptr || *dir == '\0')
         dir = KAVLIB_BENCH_DATA;
