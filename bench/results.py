@@ -307,12 +307,15 @@ NOTES = """\
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
 unsynchronized_pool_resource).**  Both targets are met at every size in this
-run.  In the full run of the same code just before it, the pool took 2.4 to
-2.9 ns a pair in the LIFO and FIFO batches of 8 to 200 bytes (2.0 to 2.3 ns
-here) and missed four of the fourteen cases against malloc+free (0.25 to
-0.27) and two against the pool resource (up to 0.18); run alone a few
-minutes later, LIFO batches of 8 and 64 bytes came to 0.22 to 0.23 of
-malloc+free.  They are the cases to watch.  Every allocation of a
+run.  In a full run of nearly the same code a quarter of an hour before it
+(the pool's code was the same; glibc still trimmed its heap), the pool took
+2.1 to 2.6 ns a pair in the LIFO batches of 8 to 200 bytes and missed two of
+the fourteen cases against malloc+free (0.263, LIFO batches of 40 and 64
+bytes) and three against the pool resource (up to 0.169), whose own time
+was 15 to 18 ns there and 25 to 31 ns in other runs.  Run alone, side by
+side with the code before this run's changes to large pieces, the batches
+of 8 to 200 bytes took 2.0 to 2.3 ns a pair against 2.1 to 2.7 ns.  They
+are the cases to watch.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -323,7 +326,7 @@ each allocation, updates `_rmem` and tests for a watched pool, and each free
 tests for a null pointer and a zero size, as every call must.
 `ref_freelist` and `ref_shared` pop the same chain with none of that work
 around it: they show what a free list with the pool's layout can do at best,
-and kavPool's batches take 1.3 to 2.3 times their time.  One detail of the code
+and kavPool's batches take 0.8 to 1.6 times their time in this run (1.3 to 2.3 in earlier ones).  One detail of the code
 matters on this processor: a pool is shared and its slow paths are calls, so
 each pop reloads the head that the pop before stored, and the processor hands
 that store to the load at once only when the address has no index register.
@@ -332,10 +335,10 @@ head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
 pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
 support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
 
-**Pooled objects (new (pool) T and delete).**  The LIFO batch of 32-byte
-objects came to 0.510 of the global new and delete in this run and to 0.478
-in the full run of the same code just before it: on the line, from the
-noise between two runs; the code of these paths did not change.
+**Pooled objects (new (pool) T and delete).**  Met in this run (0.381 and
+0.440); in earlier full runs of the same paths the LIFO batch of 32-byte
+objects came to 0.478 and 0.510 of the global new and delete: on the line,
+from the noise between two runs.
 
 **Global heap calls.**  A pool takes memory from the global heap one block
 of at least 8000 bytes at a time, and it obtains the block's record (the
@@ -426,12 +429,11 @@ microseconds on this virtual machine), and a search that ends at an empty
 slot reads many slots at 7 slots in 8: there kavString takes longer than
 the chain walk.  The written chain walk (`kavString_chain`) grows linearly
 with N instead: at 100 000 words each chain holds 24 elements.  At 100 000
-words kavString took 129.2 ns a word in this run and 121.9 ns in the full
-run of the same code just before it (131.3 ns in the last full run of the
-code before the 20-bit tag), unordered_set 204.6 and 119.3 ns: 0.631 and
-1.021.  The ratio moves with the peer's time, which depends on the state
-of the heap that the cases before it leave; the target is met in this run
-and was missed by 2 % in the other.
+words kavString took 131.1 ns a word in this run (121.9 and 129.2 ns in two
+earlier full runs of the same string code), unordered_set 178.0 ns (119.3
+and 204.6 ns): 0.736 here, 1.021 and 0.631 there.  The ratio moves with the
+peer's time, which depends on the state of the heap that the cases before
+it leave; the target was missed by 2 % in one of those runs.
 
 **Equality.**  Interned strings compare by element pointer at the same cost
 whatever the texts: two loads and a comparison, which is what the loop over
@@ -443,47 +445,50 @@ at the bytes (equal words, words of one length) the element pointers are
 three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
-**Pieces of 600 and 8000 bytes in batches of 1000.**  These go back among
-the free blocks, and the pool finds each request's first fit and each
-returning piece's neighbours through its index of the blocks, mostly
-without a descent of the tree: a request is cut where the last one left off
-when nothing below that point is large enough (a cut that takes the rest of
-a block leaves that point on the next block's free block, and a piece that
-comes back just below it carries it down), on a short path of its own that
-asks once per call, not once per word, whether memcheck is watching; a
-search whose remembered block is full climbs from it to the next block that
-can serve; a piece coming back looks for its block in the last piece's
-block and the blocks on either side of it, and for its left neighbour in
-the free block where the last piece went, in its own block, or as the
-remembered last free block below its block.  Counted with callgrind, an
-alloc+free pair of 600 bytes in a batch takes 270 to 400 instructions
-(410 to 530 before these paths), of 8000 bytes 420 to 650 (480 to 710).
-Whether a case comes below malloc+free depends on the run: in two full
-runs of this code a few minutes apart, the pool's own times were the same
-(600 bytes: 15.6 to 17.5 ns a pair in LIFO and FIFO order, 22 ns in random
-order; 8000 bytes: 30 to 33 and 55 to 57 ns), while malloc's moved from 18
-to 22 ns a pair of 600 bytes in the first run to 32 to 37 ns in this one
-(8000 bytes: 27 to 31 and 45 to 51 ns).  So 600-byte batches came to 0.86
-to 1.005 and 0.48 to 0.62 times malloc+free, 8000-byte batches to 1.07 to
-1.82 and 0.61 to 1.08: two of the six cases met in the first run, five in
-this one.  malloc's time depends on what the cases before it left in the
-process's heap.  Run alone
-(`--benchmark_filter='(lifo|fifo|random)/(600|8000)/(kavPool|malloc)$'`),
-the pool came to 0.98 to 1.26 times malloc+free for 600 bytes and 1.1 to
-1.9 for 8000 bytes.  Random order of 8000-byte pieces is the worst case in
-every run: every piece is a block of its own and the next one's block can
-be anywhere, so finding it is a descent of a tree of a thousand cold
-records, a dozen dependent cache misses, where glibc reads the header it
-keeps in front of the chunk.  The pool keeps nothing in front of a piece (a
-piece is exactly the rounded size, and the heap calls stay at one block and
-its record), so a piece's block can only be found by its address.  Not met.
+**Pieces of 600 and 8000 bytes in batches of 1000.**  Met in LIFO and FIFO
+order for 600 bytes (0.81 and 0.78), missed in random order (1.07) and for
+8000 bytes in every order (1.14, 1.08 and 3.11).  These pieces go back
+among the free blocks, and the pool finds each request's first fit and
+each returning piece's neighbours through its index of the blocks:
+- A request is cut where the last one left off when nothing below that
+  point is large enough; one that takes a whole free block there (an
+  8000-byte piece is a whole block) takes it on a path of its own, and the
+  next request starts at the free block after it, in the next block up
+  through the record's link to its neighbour.
+- A piece that comes back next to the free block where the last one went
+  (in LIFO or FIFO order, every piece but the first of a block) merges with
+  it at once; other pieces look for their block near the last one's, then
+  in the tree.
+- The tree's bound on the free blocks below each node is raised at once
+  but lowered only when a search finds it out of date.  A block that is
+  filled and emptied again therefore costs nothing in the tree: LIFO and
+  FIFO batches of 8000-byte pieces took 30 to 34 ns a pair before this and
+  15 to 19 ns now, 600-byte batches 14 to 17 ns before and 13 to 16 now
+  (a driver timing the same loops, the two versions side by side).
+This run is the first in which glibc does not trim its heap
+(`keepHeapMemory()` in bench/benchmain.h, as for the traces).  In the run
+before it, with trimming on, malloc gave the top of its heap back at every
+batch of 8000-byte pieces and took 12 to 20 us a pair, and every case came
+below it (the pool's own times were the same); in earlier runs malloc took
+27 to 51 ns a pair of 8000 bytes and 18 to 37 ns a pair of 600.  Without
+trimming, malloc serves a batch of 8000-byte chunks in 15 to 19 ns a pair:
+each free reads the header glibc keeps in front of the chunk and the next
+chunk's, and puts the chunk on a list; each malloc takes it back.  The
+pool keeps nothing in front of a piece (a piece is exactly the rounded
+size, and the heap calls stay at one block and its record), so it finds a
+piece's block and its left neighbour by address, in the tree.  In random
+order that is a descent of a tree of a thousand records spread over the
+heap, a dozen dependent cache misses, and a second walk for the free block
+below: 60 ns a pair, where glibc needs two headers.  A sorted array of the
+block addresses, searched by halving, took 12 % off random order in a
+trial; not enough to change the result, it is not in the library.
 
 **Release of 100 000 objects.**  Both forms do the same work, the heap's
 delete of each block and of its record, now with the next records and
 block starts fetched ahead; they come to about 0.04 to 0.05 of deleting the
 objects one by one (the table above), so a run on a busy machine can miss
 0.05 by the noise between two cases.  The record grew from three fields to
-the index's eleven, which costs nothing here: a record is freed whole.
+the index's thirteen, which costs nothing here: a record is freed whole.
 
 **Heap traces.**  Almost every request of these programs is below 512 bytes
 (of the allocations, 0.01 % reach 512 bytes in xml, 0.2 % in json, 0.8 % in
@@ -497,15 +502,16 @@ need a search.  Most of what remains of kavPool's time is the replay
 touching the pieces: in a profile of the hash replay, 70 % of the replay
 loop's samples sit on the read of a piece's last byte before its free, the
 same work for every allocator.  kavPool is below malloc on every trace, and
-below half of it on hash and xml in every run; json came to 0.442 and 0.466
-in the two full runs of this code (0.46 and 0.52 in two runs of the code
-before), cxx and sql to 0.55 to 0.65, where malloc serves the small
-requests from its per-size caches about as fast as a recycle list does.
-Against mimalloc the pool is at most 1.0 on sql in every run, and on cxx,
-xml or json in some: cxx 0.995 and 0.982, xml 0.981 and 1.053, json 1.291
-and 0.813, hash 1.271 and 1.025 in the two runs of this code (three of five
-at most 1.0 in each; mimalloc's own time for json moved from 7.1 to 17.4
-ns an operation between them): mimalloc's size-segregated pages give a program
+below half of it on hash and xml in every run; json came to 0.474 in this
+run and 0.484 in the run before it (0.442 and 0.466 in two runs of the code
+before this run's changes to large pieces, which add 1 to 3 % to the
+instructions of a replay), cxx and sql to 0.52 to 0.65, where malloc serves
+the small requests from its per-size caches about as fast as a recycle list
+does.  Against mimalloc the pool is at most 1.0 on sql in every run, and on
+cxx, hash, xml or json in some: four of five in this run, xml at 1.106;
+three of five in each of the earlier full runs (mimalloc's own time for
+json moved from 7.1 to 17.4 ns an operation between two of them):
+mimalloc's size-segregated pages give a program
 that allocates many small pieces of one size better locality than one
 address-ordered block per 8000 bytes, and its own caches are as short a
 path as a recycle list.
