@@ -120,7 +120,7 @@ struct kavPool::BlockRecord {
     BlockRecord* left;             ///< subtree of the blocks at lower addresses
     BlockRecord* right;            ///< subtree of the blocks at higher addresses
     BlockRecord* parent;           ///< null at the root
-    unsigned int subMax;           ///< largest maxFree in this subtree
+    unsigned int subMax;           ///< no maxFree in this subtree is larger (poolindex.cpp)
     unsigned int priority;         ///< tree priority, above every child's
     unsigned int stamp;            ///< kavPool::releaseCount() when the block was added
     BlockRecord* lower = nullptr;  ///< the block at the next lower address, null if none
