@@ -9,6 +9,7 @@
 #include "plainpool.h"
 #include "testutil.h"
 
+#include <random>
 #include <cstdio>
 
 using namespace heapWatch;

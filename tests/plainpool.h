@@ -27,7 +27,6 @@
 #include <map>
 #include <new>
 #include <numeric>
-#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -42,7 +41,21 @@ inline bool placing = false;
 inline std::vector<std::pair<addr_t, std::size_t>> blocksMade; // address, size
 inline char* arena = nullptr;
 inline std::size_t arenaSize = 0, arenaLow = 0, arenaHigh = 0;
-inline std::mt19937 placement(7);
+// Where blocks go: a small generator (splitmix64), cheap to seed again for
+// every fuzz input.
+struct placementGen {
+    std::uint64_t state;
+    explicit placementGen(std::uint64_t seed) : state(seed) {}
+    void seed(std::uint64_t s) { state = s; }
+    std::uint64_t operator()()
+    {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        return z ^ (z >> 31);
+    }
+};
+inline placementGen placement(7);
 inline long long newCalls = 0, deleteCalls = 0; // heap calls that succeeded
 inline bool armed = false;       // failing is on (inside a library call)
 inline long long armedCalls = 0; // heap calls made while armed
