@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
-#include <map>
 #include <new>
 #include <numeric>
 #include <sstream>
@@ -148,12 +147,14 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { operator delet
 // The written algorithm, walked as written.
 struct plainPool {
     std::vector<addr_t> recycled[64];
-    std::map<addr_t, unsigned int> freeBlocks; // in address order
+    // The free blocks, in address order: a sorted vector, which keeps its
+    // memory from use to use (a map took a heap call for most steps).
+    std::vector<std::pair<addr_t, unsigned int>> freeBlocks;
     unsigned int amem = 0, fmem = 0, rmem = 0, umem = 0, blocks = 0;
 
     static unsigned int blockSize(unsigned int size) { return kavPool::roundSize(std::max(size, 8000u)); }
 
-    // Back to an empty pool; the recycle lists keep their memory.
+    // Back to an empty pool; the lists keep their memory.
     void clear()
     {
         for (auto& list : recycled)
@@ -163,7 +164,7 @@ struct plainPool {
     }
 
     // The first free block of at least r bytes (the first fit), or end().
-    std::map<addr_t, unsigned int>::const_iterator firstFit(unsigned int r) const
+    std::vector<std::pair<addr_t, unsigned int>>::const_iterator firstFit(unsigned int r) const
     {
         return std::find_if(freeBlocks.begin(), freeBlocks.end(), [r](const auto& b) { return b.second >= r; });
     }
@@ -178,7 +179,7 @@ struct plainPool {
     // A new block of n bytes at `at`: linked in by address, never merged.
     void addblock(addr_t at, unsigned int n)
     {
-        freeBlocks[at] = n;
+        freeBlocks.emplace(below(at), at, n);
         amem += n, fmem += n, ++blocks;
     }
 
@@ -196,9 +197,11 @@ struct plainPool {
         if (fit == freeBlocks.end())
             return 0;
         const auto [a, n] = *fit;
-        freeBlocks.erase(fit);
+        const auto at = freeBlocks.begin() + (fit - freeBlocks.cbegin());
         if (n > r)
-            freeBlocks[a + r] = n - r;
+            *at = {a + r, n - r}; // the rest keeps its place in the order
+        else
+            freeBlocks.erase(at);
         fmem -= r, umem += r;
         return a;
     }
@@ -213,7 +216,7 @@ struct plainPool {
             return;
         }
         fmem += r;
-        auto it = freeBlocks.emplace(p, r).first;
+        auto it = freeBlocks.emplace(below(p), p, r);
         if (it != freeBlocks.begin() && std::prev(it)->first + std::prev(it)->second == p) {
             std::prev(it)->second += r;
             it = std::prev(freeBlocks.erase(it));
@@ -222,6 +225,13 @@ struct plainPool {
             it->second += next->second;
             freeBlocks.erase(next);
         }
+    }
+
+    // Where a free block at `a` goes in the order.
+    std::vector<std::pair<addr_t, unsigned int>>::iterator below(addr_t a)
+    {
+        return std::lower_bound(freeBlocks.begin(), freeBlocks.end(), a,
+                                [](const auto& b, addr_t x) { return b.first < x; });
     }
 
     unsigned int recycledCount() const
