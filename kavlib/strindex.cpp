@@ -1,88 +1,16 @@
 // kavlib: the lookup index of a string table (pages, growth, removal).
 #include <kavlib/internal/strindex.h>
+#include <kavlib/internal/syspages.h>
 
 #include <kavlib/kavstr.h>
 
 #include <cstring>
 #include <new>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#endif
-
 namespace {
 
 constexpr std::size_t pageSize = 4096;
 constexpr std::size_t firstSlots = (pageSize - sizeof(kavStrIndex)) / sizeof(std::uint64_t);
-
-// Pages from the system.  Taking fresh pages costs a system call and a
-// fault per page, which on some virtual machines is tens of microseconds a
-// page; so pages given back are kept (a few mappings, up to spareLimit bytes)
-// and handed out again, zeroed, to the next index that fits in them: a
-// program that builds and discards tables over and over maps its pages once.
-struct spareMapping {
-    void* pages;
-    std::size_t bytes;
-};
-constexpr int maxSpares = 32;
-constexpr std::size_t spareLimit = std::size_t{64} << 20;
-spareMapping spares[maxSpares];
-int nspares = 0;
-std::size_t spareBytes = 0;
-
-void* mapPages(std::size_t bytes)
-{
-#if defined(_WIN32)
-    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-#else
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#if defined(MAP_POPULATE)
-    flags |= MAP_POPULATE; // every page is written soon: fault them in at once
-#endif
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
-#endif
-}
-
-void unmapPages(void* p, [[maybe_unused]] std::size_t bytes)
-{
-#if defined(_WIN32)
-    VirtualFree(p, 0, MEM_RELEASE);
-#else
-    munmap(p, bytes);
-#endif
-}
-
-// Zeroed pages of at least `bytes` (a spare mapping of up to four times that,
-// else a new one); `bytes` becomes their size.  Null when the system has none.
-void* takePages(std::size_t& bytes)
-{
-    int best = -1;
-    for (int i = 0; i < nspares; ++i)
-        if (spares[i].bytes >= bytes && spares[i].bytes / 4 <= bytes &&
-            (best < 0 || spares[i].bytes < spares[best].bytes))
-            best = i;
-    if (best < 0)
-        return mapPages(bytes);
-    void* p = spares[best].pages;
-    bytes = spares[best].bytes;
-    spareBytes -= bytes;
-    spares[best] = spares[--nspares];
-    std::memset(p, 0, bytes);
-    return p;
-}
-
-void givePages(void* p, std::size_t bytes)
-{
-    if (nspares == maxSpares || spareBytes + bytes > spareLimit) {
-        unmapPages(p, bytes);
-        return;
-    }
-    spares[nspares++] = spareMapping{p, bytes};
-    spareBytes += bytes;
-}
 
 } // namespace
 
@@ -111,7 +39,7 @@ kavStrIndex* kavStrIndex::map(kavPool& pool, const void* owner, std::size_t slot
 {
     std::size_t bytes = sizeof(kavStrIndex) + slots * sizeof(std::uint64_t);
     bytes = (bytes + pageSize - 1) / pageSize * pageSize;
-    void* pages = takePages(bytes); // may give more
+    void* pages = kavpages::take(bytes); // may give more
     return pages != nullptr ? new (pages) kavStrIndex(pool, owner, bytes) : nullptr;
 }
 
@@ -127,14 +55,14 @@ void kavStrIndex::dropAttached(kavPoolAttachment* a)
 {
     kavStrIndex* index = reinterpret_cast<kavStrIndex*>(a);
     index->forget();
-    givePages(index, index->_bytes);
+    kavpages::give(index, index->_bytes);
 }
 
 void kavStrIndex::drop()
 {
     forget();
     _pool->detach(&_node);
-    givePages(this, _bytes);
+    kavpages::give(this, _bytes);
 }
 
 std::uint32_t kavStrIndex::homeOfSlot(std::uint64_t s) const
