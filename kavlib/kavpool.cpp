@@ -106,11 +106,16 @@ void kavPool::addblock(unsigned int size)
     void* block = ::operator new(n);
     BlockRecord* record;
     try {
-        record = new BlockRecord{_blockList, block, n, n, addr(block), nullptr, nullptr, nullptr, n, 0, _releases};
+        record = new BlockRecord;
     } catch (...) {
         ::operator delete(block);
         throw;
     }
+    record->start = block;
+    record->size = record->maxFree = record->subMax = n;
+    record->firstFree = addr(block);
+    record->next = _blockList;
+    record->stamp = _releases;
     Watch::blockAdded(block, n);
     _lastCut = 0;
 
@@ -305,7 +310,7 @@ inline void* kavPool::takeAtFinger(unsigned int r)
         home->firstFree = nextHome ? next : 0;
     Index::touched(*this, cur);
     if (home->firstFree == 0)
-        Index::shrank(home, 0);
+        Index::shrank(*this, home, 0);
     BlockRecord* const nextOwner = nextHome ? home : (next != 0 ? Index::holderAbove(home, next) : nullptr);
     _cut = nextOwner != nullptr ? ptr(next) : nullptr;
     _cutHome = nextOwner;
@@ -387,7 +392,7 @@ void* kavPool::takeFreeWith(unsigned int r)
             }
             if (size >= r && cur != 0 && cur < home->end())
                 break;
-            Index::shrank(home, skipped);
+            Index::shrank(*this, home, skipped);
         }
         if (prev == 0)
             prev = Index::freeBelow(*this, home);
@@ -427,7 +432,7 @@ void* kavPool::takeFreeWith(unsigned int r)
     if (rest != 0)
         Index::touched(*this, rest);
     if (home->firstFree == 0)
-        Index::shrank(home, 0);
+        Index::shrank(*this, home, 0);
 
     // The next request starts where this one left off, in the next block
     // up when the cut took the rest of this one.
@@ -491,7 +496,7 @@ void kavPool::uncut()
         BlockRecord* owner = Index::owner(*this, next);
         owner->firstFree = after != 0 && after < owner->end() ? after : 0;
         if (owner->firstFree == 0)
-            Index::shrank(owner, 0);
+            Index::shrank(*this, owner, 0);
     }
     if (home->firstFree == 0 || home->firstFree > p)
         home->firstFree = p;
@@ -687,7 +692,7 @@ void kavPool::freeLargeWith(void* piece, unsigned int r)
         if (rightHome != mergedHome) {
             rightHome->firstFree = mergedNext != 0 && mergedNext < rightHome->end() ? mergedNext : 0;
             if (rightHome->firstFree == 0)
-                Index::shrank(rightHome, 0);
+                Index::shrank(*this, rightHome, 0);
         }
         if (merged != p) // else touched at p, below it
             Index::touched(*this, right);

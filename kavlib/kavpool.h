@@ -194,6 +194,7 @@ public:
     // installed): nothing for applications to use.
     struct BlockRecord;   // a block's record (poolblocks.h)
     struct Index;         // the free-block index (poolindex.h)
+    struct BlockMap;      // its map from addresses to blocks (poolmap.h)
     struct Watch;         // the hooks of the memory checkers (poolwatch.h)
     struct CheckedWatch;  // the checked build's watcher
     struct AsanWatch;     // the AddressSanitizer watcher
@@ -293,6 +294,7 @@ private:
     // The index of the free blocks (internal/poolindex.h); its nodes are the
     // block records, so it takes no memory of its own.
     BlockRecord* _root;                 ///< tree of the block records by address
+    BlockMap* _map = nullptr;           ///< map of the blocks by address, in a large pool
     BlockRecord* _hint;                 ///< block where the last first-fit search ended
     unsigned int _hintBelow;            ///< no free block below _hint is larger
     bool _predKnown;                    ///< _pred is up to date

@@ -73,6 +73,9 @@ void audited(bool ok, const char* text)
 
 void kavPool::Index::clear(kavPool& pool)
 {
+    if (pool._map != nullptr)
+        pool._map->drop();
+    pool._map = nullptr;
     pool._root = nullptr;
     pool._hint = nullptr;
     pool._hintBelow = 0;
@@ -165,10 +168,32 @@ void kavPool::Index::insert(kavPool& pool, Record* record)
     if (pool._hint != nullptr && record->begin() < pool._hint->begin() && record->maxFree > pool._hintBelow)
         pool._hintBelow = record->maxFree;
     touched(pool, record->begin());
+    mapped(pool, record);
+}
+
+// A pool that has grown large enough gets a map of its blocks; without
+// pages for it, the tree goes on alone.
+void kavPool::Index::mapped(kavPool& pool, Record* record)
+{
+    if (pool._map != nullptr) {
+        if (!pool._map->insert(record)) {
+            pool._map->drop();
+            pool._map = nullptr;
+        }
+    } else if (pool._amem + std::uint64_t{record->size} >= BlockMap::minBytes) {
+        // The new record is not on the chain yet.
+        pool._map = BlockMap::make(pool._blockList);
+        if (pool._map != nullptr && !pool._map->insert(record)) {
+            pool._map->drop();
+            pool._map = nullptr;
+        }
+    }
 }
 
 void kavPool::Index::remove(kavPool& pool, Record* record)
 {
+    if (pool._map != nullptr)
+        pool._map->remove(record);
     // Down below its children, the one of higher priority first, to a leaf
     // (a treap's shape depends on its keys and priorities alone), then off.
     while (record->left != nullptr || record->right != nullptr) {
@@ -286,6 +311,8 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
         if (g != nullptr && holds(g, a))
             return g;
     }
+    if (pool._map != nullptr)
+        return pool._map->owner(a);
     Record* best = nullptr;
     for (Record* n = pool._root; n != nullptr;) {
         if (a < n->begin()) {
@@ -355,7 +382,10 @@ addr_t kavPool::Index::findBelow(kavPool& pool, Record* record)
     // A subtree whose bound is out of date may hold none: its bounds are
     // corrected and the search starts again.
     Record* node = nullptr;
-    for (bool again = true; again;) {
+    bool known = false;
+    if (pool._map != nullptr)
+        node = pool._map->holdingBelow(record, known);
+    for (bool again = !known; again;) {
         again = false;
         Record* subtree = nullptr;
         if (subMaxOf(record->left) != 0) {
@@ -404,6 +434,8 @@ void kavPool::Index::grew(kavPool& pool, Record* record)
     const unsigned int m = record->maxFree;
     for (Record* n = record; n != nullptr && n->subMax < m; n = n->parent)
         n->subMax = m;
+    if (pool._map != nullptr)
+        BlockMap::mark(record);
     if (pool._hint != nullptr && record->begin() < pool._hint->begin() && record->maxFree > pool._hintBelow)
         pool._hintBelow = record->maxFree;
 }
@@ -464,6 +496,8 @@ void kavPool::Index::audit(const kavPool& pool)
         audited(b->maxFree >= largest && (b->maxFree == 0) == (largest == 0), "index largest free block of a block");
     }
     audited(auditTree(pool._root, nullptr, 0, ~addr_t(0)) == records, "index holds every block");
+    if (pool._map != nullptr)
+        pool._map->audit(pool._blockList);
     const Record* highest = nullptr;
     auditOrder(pool._root, highest);
     audited(highest == nullptr || highest->higher == nullptr, "index neighbours in address order");

@@ -77,7 +77,10 @@ inline void useArena(std::size_t size)
 // Room for `n` bytes in the arena, or null when it is full.
 inline void* place(std::size_t n)
 {
-    const std::size_t gap = placement() % 3 == 0 ? 8 * (1 + placement() % 1000) : 0;
+    // Mostly side by side or a few bytes apart; now and then megabytes apart,
+    // so that a pool's blocks lie far from each other in its block map.
+    const std::uint64_t kind = placement() % 64;
+    const std::size_t gap = kind == 0 ? (1 + placement() % 6) << 20 : kind % 3 == 0 ? 8 * (1 + placement() % 1000) : 0;
     if (placement() % 2 == 0 && arenaLow >= n + gap) {
         arenaLow -= n + gap;
         return arena + arenaLow;
@@ -108,8 +111,12 @@ void* operator new(std::size_t n)
         p = std::malloc(n == 0 ? 1 : n);
     if (p == nullptr)
         throw std::bad_alloc();
-    if (watching && n >= 8000)
+    if (watching && n >= 8000) {
+        // The list's own growth is not one of the pool's blocks.
+        watching = false;
         blocksMade.emplace_back(reinterpret_cast<addr_t>(p), n);
+        watching = true;
+    }
     ++newCalls;
     return p;
 }

@@ -142,6 +142,44 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
     placing = false;
 }
 
+// A pool of megabytes of large pieces, most of them filling their blocks
+// exactly, given back in random order with new ones now and then: a piece
+// that comes back early finds the free block below it only past megabytes of
+// full blocks, and the pool's blocks are spread over many leaves of its block
+// map.
+// Fewer in the checked build, whose audits walk every block at every call.
+constexpr unsigned int largePieces = KAVLIB_CHECKED ? 800 : 1500;
+
+void compareLarge(bool placed, unsigned int seed)
+{
+    std::mt19937 rng(seed);
+    placing = placed;
+    Pair both;
+    std::vector<std::pair<addr_t, unsigned int>> live;
+    for (int round = 0; round < 3 && !::testing::Test::HasFailure(); ++round) {
+        // Pieces of a block each, then of sizes that mostly fill their
+        // blocks exactly, then of any size.
+        for (unsigned int i = 0; i < largePieces; ++i) {
+            const unsigned int size = round == 0 ? 8000 : round == 2 && rng() % 8 == 0 ? 512 + rng() % 12000 : 2000u << rng() % 4;
+            live.emplace_back(both.alloc(size), size);
+        }
+        while (!live.empty() && !::testing::Test::HasFailure()) {
+            if (rng() % 4 == 0) {
+                const unsigned int size = 512 + rng() % 12000;
+                live.emplace_back(both.alloc(size), size);
+                continue;
+            }
+            const std::size_t at = rng() % live.size();
+            both.free(live[at].first, live[at].second);
+            live[at] = live.back();
+            live.pop_back();
+        }
+        both.check(true);
+        both.release();
+    }
+    placing = false;
+}
+
 // Sanitized and checked builds run a quarter of the calls.
 constexpr unsigned int manyOps = KAVLIB_CHECKED || KAVLIB_ASAN ? 250000 : 1000000;
 
@@ -157,6 +195,15 @@ TEST_F(kavLibTest, MatchesThePlainWalkWithPlacedBlocks)
     useArena(std::size_t(96) << 20);
     ASSERT_NE(arena, nullptr);
     compare(manyOps, true, 2);
+    useArena(0);
+}
+
+TEST_F(kavLibTest, MatchesThePlainWalkInALargePool)
+{
+    compareLarge(false, 3);
+    useArena(std::size_t(96) << 20);
+    ASSERT_NE(arena, nullptr);
+    compareLarge(true, 4);
     useArena(0);
 }
 

@@ -107,24 +107,27 @@ inline void setNext(addr_t block, addr_t next)
 
 } // namespace kavpool
 
-// One record per block, obtained from the heap with its block.  The first
-// three fields are the written record (the chain, newest first, that
-// ablocks(), release() and the report walk); the rest place the record in the
-// pool's index of free memory (poolindex.h).
+// One record per block, obtained from the heap with its block.  Three fields
+// are the written record: the chain, newest first, that ablocks(), release()
+// and the report walk (next), and the block (start, size); the rest place the
+// record in the pool's index of free memory (poolindex.h).  The fields that
+// a large piece's alloc() and free() read come first, so that they share as
+// few cache lines as the record's place on the heap allows.
 struct kavPool::BlockRecord {
-    BlockRecord* next;             ///< the next older block record
-    void* start;                   ///< start of the block
-    unsigned int size;             ///< block size in bytes
-    unsigned int maxFree;          ///< no free block starting here is larger; 0 if none
-    kavpool::addr_t firstFree;     ///< lowest free block starting in this block, 0 if none
-    BlockRecord* left;             ///< subtree of the blocks at lower addresses
-    BlockRecord* right;            ///< subtree of the blocks at higher addresses
-    BlockRecord* parent;           ///< null at the root
-    unsigned int subMax;           ///< no maxFree in this subtree is larger (poolindex.cpp)
-    unsigned int priority;         ///< tree priority, above every child's
-    unsigned int stamp;            ///< kavPool::releaseCount() when the block was added
-    BlockRecord* lower = nullptr;  ///< the block at the next lower address, null if none
-    BlockRecord* higher = nullptr; ///< the block at the next higher address, null if none
+    void* start = nullptr;             ///< start of the block
+    unsigned int size = 0;             ///< block size in bytes
+    unsigned int maxFree = 0;          ///< no free block starting here is larger; 0 if none
+    kavpool::addr_t firstFree = 0;     ///< lowest free block starting in this block, 0 if none
+    BlockRecord* higher = nullptr;     ///< the block at the next higher address, null if none
+    BlockRecord* lower = nullptr;      ///< the block at the next lower address, null if none
+    std::uint64_t* holdingWord = nullptr; ///< its word of the block map's marks (poolmap.h), while mapped
+    unsigned int subMax = 0;           ///< no maxFree in this subtree is larger (poolindex.cpp)
+    unsigned int priority = 0;         ///< tree priority, above every child's
+    BlockRecord* next = nullptr;       ///< the next older block record
+    BlockRecord* left = nullptr;       ///< subtree of the blocks at lower addresses
+    BlockRecord* right = nullptr;      ///< subtree of the blocks at higher addresses
+    BlockRecord* parent = nullptr;     ///< null at the root
+    unsigned int stamp = 0;            ///< kavPool::releaseCount() when the block was added
 
     kavpool::addr_t begin() const { return kavpool::addr(start); }
     kavpool::addr_t end() const { return kavpool::addr(start) + size; }

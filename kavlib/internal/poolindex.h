@@ -32,11 +32,18 @@
 //    predecessor), and that piece's block, serve a piece coming back next
 //    to the last one without a descent.
 //
-// The index lives in the block records: it makes no heap call of its own.
+//  * A pool of 128 000 bytes or more also keeps a map from addresses to its
+//    blocks (poolmap.h): the block that holds a piece coming back, and the
+//    nearest block below one that holds free memory, in a few loads instead
+//    of a descent of the tree, whose records are scattered over the heap.
+//
+// The index lives in the block records and the map in pages from the
+// system: it makes no heap call of its own.
 #ifndef KAVLIB_INTERNAL_POOLINDEX_H
 #define KAVLIB_INTERNAL_POOLINDEX_H
 
 #include <kavlib/internal/poolblocks.h>
+#include <kavlib/internal/poolmap.h>
 
 struct kavPool::Index {
     using addr_t = kavpool::addr_t;
@@ -45,6 +52,9 @@ struct kavPool::Index {
     static void clear(kavPool& pool);
     /// Enters a new block record whose whole block is one free block.
     static void insert(kavPool& pool, BlockRecord* record);
+    /// Enters a new record into the pool's block map, making the map when
+    /// the pool has grown large enough for one.
+    static void mapped(kavPool& pool, BlockRecord* record);
     /// Takes out a record whose block holds no free block of the list any
     /// more, leaving the tree as if it had never been entered.
     static void remove(kavPool& pool, BlockRecord* record);
@@ -60,7 +70,7 @@ struct kavPool::Index {
         return ownerNear(pool, a);
     }
     /// owner() where neither the remembered block nor the finger's holds
-    /// `a`: the finger's neighbours, else a descent.
+    /// `a`: the finger's neighbours, else the map or a descent.
     static BlockRecord* ownerNear(kavPool& pool, addr_t a);
     /// The block just above `record`'s when it holds address `a`, else null.
     static BlockRecord* holderAbove(BlockRecord* record, addr_t a);
@@ -83,7 +93,12 @@ struct kavPool::Index {
     static void grew(kavPool& pool, BlockRecord* record);
     /// The record's largest free block is known to be `largest` (0: it has
     /// none left).  The tree's bounds above it stay as they are.
-    static void shrank(BlockRecord* record, unsigned int largest) { record->maxFree = largest; }
+    static void shrank(kavPool& pool, BlockRecord* record, unsigned int largest)
+    {
+        if (largest == 0 && pool._map != nullptr)
+            BlockMap::unmark(record);
+        record->maxFree = largest;
+    }
     /// A free block was made or taken away at `a` (the last one below the
     /// remembered block or the finger's may have changed).
     static void touched(kavPool& pool, addr_t a)

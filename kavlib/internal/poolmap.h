@@ -1,0 +1,122 @@
+// kavlib internal: the map from addresses to the blocks of a large pool.
+//
+// Part of the free-block index (poolindex.h).  The index's tree finds a
+// block by address in a descent of logarithmic depth, each step a record
+// somewhere on the heap; a pool of many blocks that gets pieces back in no
+// particular order pays a cache miss at nearly every step.  The map answers
+// the two questions that every such piece asks in a few loads:
+//
+//  * which block holds an address: memory is cut into granules of 4096
+//    bytes, and every granule knows the highest block that meets it.  A
+//    block has at least 8000 bytes, so at most two blocks meet a granule:
+//    the one that starts in it, if any, and the one that runs into it from
+//    below (that one's lower neighbour in address order);
+//  * which is the nearest block below a given one that holds a free block:
+//    every granule has a bit, set when a block starts in it and holds free
+//    memory (its largest free block is not 0).
+//
+// Granules are grouped in leaves of 256 (1 MB of address space), found
+// through a hash table by the address's leaf number and chained in address
+// order.  The map lives in pages from the system (syspages.h), so it makes
+// no heap call and moves no block; a pool takes one only when it has grown
+// to `minBytes`.  When the system has no pages the pool drops its map and
+// the tree answers alone: the map only makes the answers faster.
+#ifndef KAVLIB_INTERNAL_POOLMAP_H
+#define KAVLIB_INTERNAL_POOLMAP_H
+
+#include <kavlib/internal/poolblocks.h>
+
+#include <cstdint>
+
+struct kavPool::BlockMap {
+    using addr_t = kavpool::addr_t;
+
+    static constexpr unsigned int granuleBits = 12;
+    static constexpr unsigned int leafBits = 8;
+    static constexpr unsigned int leafGranules = 1u << leafBits;
+    static constexpr unsigned int minBytes = 16 * minBlock; ///< a pool of this many bytes takes a map
+    /// Leaves that holdingBelow() looks through before it leaves the answer
+    /// to the tree.
+    static constexpr unsigned int nearLeaves = 4;
+
+    struct Leaf {
+        addr_t key;                                // address >> (granuleBits + leafBits)
+        Leaf* lower;                               // the leaf of the next lower key, null if none
+        std::uint64_t holding[leafGranules / 64];  // granules where a block with free memory starts
+        BlockRecord* top[leafGranules];            // the highest block meeting each granule
+    };
+
+    /// A map of the pool's blocks (its record chain), each marked as holding
+    /// free memory or not; null when the system has no pages.
+    static BlockMap* make(const BlockRecord* blocks);
+    /// Gives every page of the map back.
+    void drop();
+
+    /// Enters a block (not overlapping any other); false when the system had
+    /// no pages for it (the map is then incomplete and must be dropped).
+    bool insert(BlockRecord* record);
+    /// Takes a block out; its lower neighbour link must still be valid.
+    void remove(const BlockRecord* record);
+    /// The block holding address `a`, null if none.
+    BlockRecord* owner(addr_t a) const
+    {
+        const Leaf* leaf = find(a >> (granuleBits + leafBits));
+        if (leaf == nullptr)
+            return nullptr;
+        BlockRecord* b = leaf->top[(a >> granuleBits) & (leafGranules - 1)];
+        if (b != nullptr && a < b->begin())
+            b = b->lower;
+        return b != nullptr && b->begin() <= a && a < b->end() ? b : nullptr;
+    }
+    /// Marks the block as holding free memory (its maxFree is not 0), or
+    /// no longer.
+    static void mark(const BlockRecord* record)
+    {
+        *record->holdingWord |= std::uint64_t{1} << ((record->begin() >> granuleBits) & 63);
+    }
+    static void unmark(const BlockRecord* record)
+    {
+        *record->holdingWord &= ~(std::uint64_t{1} << ((record->begin() >> granuleBits) & 63));
+    }
+    /// The nearest block below `record` that holds free memory, null when
+    /// there is none; `known` is false when the map gave up after
+    /// nearLeaves leaves without an answer.
+    BlockRecord* holdingBelow(const BlockRecord* record, bool& known) const;
+    /// Checks the map against the pool's blocks (audited builds).
+    void audit(const BlockRecord* blocks) const;
+
+private:
+    Leaf* find(addr_t key) const
+    {
+        for (std::uint32_t i = slotOf(key);; i = (i + 1) & _mask) {
+            Leaf* leaf = _slots[i];
+            if (leaf == nullptr || leaf->key == key)
+                return leaf;
+        }
+    }
+    std::uint32_t slotOf(addr_t key) const
+    {
+        return static_cast<std::uint32_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15u) >> 32) & _mask;
+    }
+    Leaf* leafFor(addr_t key);
+    Leaf* newLeaf(addr_t key);
+    bool grow();
+    void place(Leaf* leaf);
+    bool moreLeaves();
+
+    struct Chunk {
+        Chunk* next;
+        std::size_t bytes;
+    };
+    Leaf** _slots;        // the hash table of leaves, in pages of its own
+    std::size_t _slotBytes;
+    std::uint32_t _mask;  // slots - 1
+    std::uint32_t _leaves;
+    Leaf* _highest;       // the leaf of the highest key
+    Chunk* _chunks;       // the pages of the leaves, newest first; this
+                          // header lies in the oldest
+    char* _spare;         // room for more leaves in the newest chunk
+    char* _spareEnd;
+};
+
+#endif

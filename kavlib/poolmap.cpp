@@ -1,0 +1,243 @@
+// kavlib: the map from addresses to the blocks of a large pool (see
+// internal/poolmap.h).
+#include <kavlib/internal/poolmap.h>
+#include <kavlib/internal/syspages.h>
+
+#include <kavlib/kavassert.h>
+
+#include <new>
+
+using kavpool::addr_t;
+using Record = kavPool::BlockRecord;
+using Map = kavPool::BlockMap;
+
+namespace {
+
+constexpr std::size_t pageBytes = 4096;
+constexpr std::size_t chunkBytes = 4 * pageBytes; // pages taken for leaves at a time
+
+// The granules that a block meets, as [first, last].
+addr_t firstGranule(const Record* r) { return r->begin() >> Map::granuleBits; }
+addr_t lastGranule(const Record* r) { return (r->end() - 1) >> Map::granuleBits; }
+unsigned int granuleIn(addr_t g) { return static_cast<unsigned int>(g & (Map::leafGranules - 1)); }
+
+unsigned int highestBit(std::uint64_t w) { return 63u - static_cast<unsigned int>(__builtin_clzll(w)); }
+
+// Zeroed pages for a hash table of `slots` leaves; null when none.
+Map::Leaf** takeSlots(std::size_t slots, std::size_t& bytes)
+{
+    bytes = (slots * sizeof(Map::Leaf*) + pageBytes - 1) / pageBytes * pageBytes;
+    return static_cast<Map::Leaf**>(kavpages::take(bytes));
+}
+
+void audited(bool ok, const char* text)
+{
+    if (!ok)
+        kavCheckFail(kavCheck::poolIndex, text);
+}
+
+} // namespace
+
+Map* Map::make(const Record* blocks)
+{
+    std::size_t chunk = chunkBytes;
+    void* pages = kavpages::take(chunk);
+    if (pages == nullptr)
+        return nullptr;
+    std::size_t slotBytes = 0;
+    Leaf** slots = takeSlots(pageBytes / sizeof(Leaf*), slotBytes);
+    if (slots == nullptr) {
+        kavpages::give(pages, chunk);
+        return nullptr;
+    }
+    // The header sits in the first chunk of leaves, after the chunk's own.
+    Chunk* first = new (pages) Chunk{nullptr, chunk};
+    Map* map = new (first + 1) Map;
+    map->_slots = slots;
+    map->_slotBytes = slotBytes;
+    map->_mask = static_cast<std::uint32_t>(slotBytes / sizeof(Leaf*) - 1);
+    map->_leaves = 0;
+    map->_highest = nullptr;
+    map->_chunks = first;
+    map->_spare = reinterpret_cast<char*>(map + 1);
+    map->_spareEnd = static_cast<char*>(pages) + chunk;
+    for (const Record* b = blocks; b != nullptr; b = b->next) {
+        Record* record = const_cast<Record*>(b);
+        if (!map->insert(record)) {
+            map->drop();
+            return nullptr;
+        }
+        if (record->maxFree == 0)
+            unmark(record);
+    }
+    return map;
+}
+
+void Map::drop()
+{
+    kavpages::give(_slots, _slotBytes);
+    // The header lies in the last chunk of the chain: read before it goes.
+    for (Chunk* c = _chunks; c != nullptr;) {
+        Chunk* next = c->next;
+        kavpages::give(c, c->bytes);
+        c = next;
+    }
+}
+
+// ---- leaves ----------------------------------------------------------------
+
+Map::Leaf* Map::leafFor(addr_t key)
+{
+    if (Leaf* leaf = find(key))
+        return leaf;
+    return newLeaf(key);
+}
+
+bool Map::moreLeaves()
+{
+    std::size_t bytes = chunkBytes;
+    void* pages = kavpages::take(bytes);
+    if (pages == nullptr)
+        return false;
+    _chunks = new (pages) Chunk{_chunks, bytes};
+    _spare = reinterpret_cast<char*>(_chunks + 1);
+    _spareEnd = static_cast<char*>(pages) + bytes;
+    return true;
+}
+
+Map::Leaf* Map::newLeaf(addr_t key)
+{
+    if ((_leaves + 1) * 2 > _mask + 1 && !grow())
+        return nullptr;
+    if (static_cast<std::size_t>(_spareEnd - _spare) < sizeof(Leaf) && !moreLeaves())
+        return nullptr;
+    Leaf* leaf = new (_spare) Leaf; // the pages come zeroed: no block, no bit
+    _spare += sizeof(Leaf);
+    leaf->key = key;
+    place(leaf);
+    ++_leaves;
+
+    // Into the chain by key: usually above every other leaf.
+    if (_highest == nullptr || _highest->key < key) {
+        leaf->lower = _highest;
+        _highest = leaf;
+    } else {
+        Leaf* above = _highest;
+        while (above->lower != nullptr && above->lower->key > key)
+            above = above->lower;
+        leaf->lower = above->lower;
+        above->lower = leaf;
+    }
+    return leaf;
+}
+
+void Map::place(Leaf* leaf)
+{
+    std::uint32_t i = slotOf(leaf->key);
+    while (_slots[i] != nullptr)
+        i = (i + 1) & _mask;
+    _slots[i] = leaf;
+}
+
+// Doubles the hash table, at most half full.
+bool Map::grow()
+{
+    std::size_t bytes = 0;
+    Leaf** fresh = takeSlots((std::size_t{_mask} + 1) * 2, bytes);
+    if (fresh == nullptr)
+        return false;
+    Leaf** old = _slots;
+    const std::size_t oldBytes = _slotBytes;
+    const std::uint32_t oldSlots = _mask + 1;
+    _slots = fresh;
+    _slotBytes = bytes;
+    _mask = static_cast<std::uint32_t>(bytes / sizeof(Leaf*) - 1);
+    for (std::uint32_t i = 0; i < oldSlots; ++i)
+        if (old[i] != nullptr)
+            place(old[i]);
+    kavpages::give(old, oldBytes);
+    return true;
+}
+
+// ---- blocks ------------------------------------------------------------------
+
+bool Map::insert(Record* record)
+{
+    // Every leaf first: a map that fails stays as it was, apart from empty leaves.
+    const addr_t first = firstGranule(record), last = lastGranule(record);
+    for (addr_t key = first >> leafBits; key <= last >> leafBits; ++key)
+        if (leafFor(key) == nullptr)
+            return false;
+    Leaf* leaf = nullptr;
+    for (addr_t g = first; g <= last; ++g) {
+        if (leaf == nullptr || granuleIn(g) == 0)
+            leaf = find(g >> leafBits);
+        Record*& top = leaf->top[granuleIn(g)];
+        if (top == nullptr || top->begin() < record->begin())
+            top = record;
+    }
+    const addr_t g = firstGranule(record);
+    record->holdingWord = &find(g >> leafBits)->holding[granuleIn(g) >> 6];
+    mark(record); // a new block is one free block
+    return true;
+}
+
+void Map::remove(const Record* record)
+{
+    unmark(record);
+    const addr_t first = firstGranule(record), last = lastGranule(record);
+    Record* lower = record->lower;
+    Leaf* leaf = nullptr;
+    for (addr_t g = first; g <= last; ++g) {
+        if (leaf == nullptr || granuleIn(g) == 0)
+            leaf = find(g >> leafBits);
+        Record*& top = leaf->top[granuleIn(g)];
+        if (top == record)
+            top = lower != nullptr && lower->end() > g << granuleBits ? lower : nullptr;
+    }
+}
+
+Record* Map::holdingBelow(const Record* record, bool& known) const
+{
+    known = true;
+    const addr_t g = firstGranule(record);
+    const Leaf* leaf = find(g >> leafBits);
+    // The marks below the record's granule in its own leaf, then whole leaves.
+    unsigned int word = granuleIn(g) >> 6;
+    std::uint64_t bits = leaf->holding[word] & ((std::uint64_t{1} << (g & 63)) - 1);
+    for (unsigned int leaves = 0;;) {
+        while (bits == 0 && word > 0)
+            bits = leaf->holding[--word];
+        if (bits != 0)
+            return leaf->top[word * 64 + highestBit(bits)];
+        leaf = leaf->lower;
+        if (leaf == nullptr)
+            return nullptr;
+        if (++leaves > nearLeaves) {
+            known = false;
+            return nullptr;
+        }
+        word = leafGranules / 64 - 1;
+        bits = leaf->holding[word];
+    }
+}
+
+void Map::audit(const Record* blocks) const
+{
+    unsigned int marked = 0, holding = 0;
+    for (const Record* b = blocks; b != nullptr; b = b->next) {
+        audited(owner(b->begin()) == b && owner(b->end() - 1) == b, "block map finds the block");
+        const addr_t g = firstGranule(b);
+        const Leaf* leaf = find(g >> leafBits);
+        audited(b->holdingWord == &leaf->holding[granuleIn(g) >> 6], "block map marks in the block's word");
+        const bool bit = (leaf->holding[granuleIn(g) >> 6] >> (g & 63) & 1) != 0;
+        audited(bit == (b->maxFree != 0), "block map marks the blocks with free memory");
+        holding += bit;
+    }
+    for (const Leaf* leaf = _highest; leaf != nullptr; leaf = leaf->lower) {
+        audited(leaf->lower == nullptr || leaf->lower->key < leaf->key, "block map leaves in address order");
+        for (std::uint64_t w : leaf->holding)
+            marked += static_cast<unsigned int>(__builtin_popcountll(w));
+    }
+    audited(marked == holding, "block map marks only the starts of blocks");
+}
