@@ -304,6 +304,8 @@ Record* fitAbove(Record* h, unsigned int need, unsigned int& between)
 
 Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
 {
+    if (pool._map != nullptr)
+        return pool._map->owner(a);
     // Pieces often come back next to the last one: in the block on either
     // side of its block (owner() has looked in that block itself).
     if (Record* f = pool._finger) {
@@ -311,8 +313,6 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
         if (g != nullptr && holds(g, a))
             return g;
     }
-    if (pool._map != nullptr)
-        return pool._map->owner(a);
     Record* best = nullptr;
     for (Record* n = pool._root; n != nullptr;) {
         if (a < n->begin()) {

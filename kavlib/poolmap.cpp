@@ -58,6 +58,7 @@ Map* Map::make(const Record* blocks)
     map->_mask = static_cast<std::uint32_t>(slotBytes / sizeof(Leaf*) - 1);
     map->_leaves = 0;
     map->_highest = nullptr;
+    map->_recent = nullptr;
     map->_chunks = first;
     map->_spare = reinterpret_cast<char*>(map + 1);
     map->_spareEnd = static_cast<char*>(pages) + chunk;
@@ -115,6 +116,8 @@ Map::Leaf* Map::newLeaf(addr_t key)
     _spare += sizeof(Leaf);
     leaf->key = key;
     place(leaf);
+    if (_recent == nullptr)
+        _recent = leaf;
     ++_leaves;
 
     // Into the chain by key: usually above every other leaf.

@@ -70,7 +70,7 @@ struct kavPool::Index {
         return ownerNear(pool, a);
     }
     /// owner() where neither the remembered block nor the finger's holds
-    /// `a`: the finger's neighbours, else the map or a descent.
+    /// `a`: the map, else the finger's neighbours or a descent.
     static BlockRecord* ownerNear(kavPool& pool, addr_t a);
     /// The block just above `record`'s when it holds address `a`, else null.
     static BlockRecord* holderAbove(BlockRecord* record, addr_t a);

@@ -60,9 +60,14 @@ struct kavPool::BlockMap {
     /// The block holding address `a`, null if none.
     BlockRecord* owner(addr_t a) const
     {
-        const Leaf* leaf = find(a >> (granuleBits + leafBits));
-        if (leaf == nullptr)
-            return nullptr;
+        const addr_t key = a >> (granuleBits + leafBits);
+        const Leaf* leaf = _recent;
+        if (leaf->key != key) {
+            leaf = find(key);
+            if (leaf == nullptr)
+                return nullptr;
+            _recent = leaf;
+        }
         BlockRecord* b = leaf->top[(a >> granuleBits) & (leafGranules - 1)];
         if (b != nullptr && a < b->begin())
             b = b->lower;
@@ -113,6 +118,7 @@ private:
     std::uint32_t _mask;  // slots - 1
     std::uint32_t _leaves;
     Leaf* _highest;       // the leaf of the highest key
+    mutable const Leaf* _recent; // the leaf of the last owner() found
     Chunk* _chunks;       // the pages of the leaves, newest first; this
                           // header lies in the oldest
     char* _spare;         // room for more leaves in the newest chunk
