@@ -112,6 +112,10 @@ public:
     unsigned int ablocks() const;               ///< allocated blocks (walks them)
     unsigned int fblocks() const;               ///< free blocks (walks them)
     unsigned int rblocks() const;               ///< recycled elements (walks all lists)
+    /// Bytes of system pages taken by the pool's map of its blocks by address,
+    /// which a pool of 128 000 bytes or more keeps to find the block of a
+    /// large piece coming back; 0 without one.  They count in no statistic.
+    std::size_t mapBytes() const;
 
     // ---- the registry of all pools ----------------------------------------
     /// The main pool: never null once the library is loaded.

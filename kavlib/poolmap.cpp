@@ -225,6 +225,16 @@ Record* Map::holdingBelow(const Record* record, bool& known) const
     }
 }
 
+std::size_t Map::bytes() const
+{
+    std::size_t n = _slotBytes;
+    for (const Chunk* c = _chunks; c != nullptr; c = c->next)
+        n += c->bytes;
+    return n;
+}
+
+std::size_t kavPool::mapBytes() const { return _map != nullptr ? _map->bytes() : 0; }
+
 void Map::audit(const Record* blocks) const
 {
     unsigned int marked = 0, holding = 0;

@@ -88,6 +88,36 @@ TEST_F(kavLibTest, EstablishesBlocksAndCutsPiecesFromTheirFront)
     EXPECT_EQ(d.calls, 2);
 }
 
+// A pool takes a map of its blocks (system pages, in no statistic) once it
+// has 128 000 bytes, keeps it while it grows and gives it back on release;
+// a block of a megabyte or more is found through the map at every address.
+TEST_F(kavLibTest, KeepsAMapOfItsBlocksOnceLarge)
+{
+    kavPool p;
+    std::vector<char*> pieces;
+    for (int i = 0; i < 15; ++i)
+        pieces.push_back(piece(p, 8000));
+    EXPECT_EQ(p.mapBytes(), 0u);
+    pieces.push_back(piece(p, 8000));
+    EXPECT_GT(p.mapBytes(), 0u);
+    char* big = piece(p, 3u << 20);
+    pieces.push_back(piece(p, 8000));
+    const stats grown = statsOf(p);
+    // Every other piece first, then the rest and the large one: each piece
+    // finds its block and the free block below it through the map, and in
+    // the end every block is one free block again.
+    for (std::size_t i = 0; i < pieces.size(); i += 2)
+        p.free(pieces[i], 8000);
+    for (std::size_t i = 1; i < pieces.size(); i += 2)
+        p.free(pieces[i], 8000);
+    p.free(big, 3u << 20);
+    EXPECT_EQ(p.umem(), 0u);
+    EXPECT_EQ(p.fblocks(), grown[4]);
+    EXPECT_EQ(p.fmem(), p.amem());
+    p.release();
+    EXPECT_EQ(p.mapBytes(), 0u);
+}
+
 TEST_F(kavPoolDeathTest, RejectsANullPieceAZeroSizeAndSizesThatWrap)
 {
     kavPool p;

@@ -87,6 +87,8 @@ struct kavPool::BlockMap {
     /// there is none; `known` is false when the map gave up after
     /// nearLeaves leaves without an answer.
     BlockRecord* holdingBelow(const BlockRecord* record, bool& known) const;
+    /// Bytes of the map's pages.
+    std::size_t bytes() const;
     /// Checks the map against the pool's blocks (audited builds).
     void audit(const BlockRecord* blocks) const;
 
