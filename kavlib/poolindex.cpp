@@ -374,17 +374,22 @@ Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
 
 addr_t kavPool::Index::findBelow(kavPool& pool, Record* record)
 {
-    // The highest record below `record` that holds a free block: the
-    // highest such in its left subtree, or else, climbing, the first
-    // ancestor reached from its right that holds one itself or has one in
-    // its left subtree.  The nearest candidates come first, so the climb
-    // stops as soon as one is found.
+    // The highest record below `record` that holds a free block: most
+    // often the block just below; else the map's answer; else (no map, or
+    // the map gave up) the highest such in its left subtree, or, climbing,
+    // the first ancestor reached from its right that holds one itself or
+    // has one in its left subtree.  The nearest candidates come first, so
+    // the climb stops as soon as one is found.
     // A subtree whose bound is out of date may hold none: its bounds are
     // corrected and the search starts again.
     Record* node = nullptr;
     bool known = false;
-    if (pool._map != nullptr)
+    if (record->lower != nullptr && record->lower->maxFree != 0) {
+        node = record->lower; // the common case: the block just below
+        known = true;
+    } else if (pool._map != nullptr) {
         node = pool._map->holdingBelow(record, known);
+    }
     for (bool again = !known; again;) {
         again = false;
         Record* subtree = nullptr;

@@ -5,6 +5,7 @@
 
 #include <kavlib/kavassert.h>
 
+#include <cstddef>
 #include <new>
 
 using kavpool::addr_t;
@@ -166,21 +167,20 @@ bool Map::grow()
 
 bool Map::insert(Record* record)
 {
-    // Every leaf first: a map that fails stays as it was, apart from empty leaves.
+    // A map that fails here is dropped whole: no need to undo.
     const addr_t first = firstGranule(record), last = lastGranule(record);
-    for (addr_t key = first >> leafBits; key <= last >> leafBits; ++key)
-        if (leafFor(key) == nullptr)
-            return false;
     Leaf* leaf = nullptr;
     for (addr_t g = first; g <= last; ++g) {
-        if (leaf == nullptr || granuleIn(g) == 0)
-            leaf = find(g >> leafBits);
+        if (leaf == nullptr || granuleIn(g) == 0) {
+            leaf = leafFor(g >> leafBits);
+            if (leaf == nullptr)
+                return false;
+        }
         Record*& top = leaf->top[granuleIn(g)];
         if (top == nullptr || top->begin() < record->begin())
             top = record;
     }
-    const addr_t g = firstGranule(record);
-    record->holdingWord = &find(g >> leafBits)->holding[granuleIn(g) >> 6];
+    record->holdingWord = &find(first >> leafBits)->holding[granuleIn(first) >> 6];
     mark(record); // a new block is one free block
     return true;
 }
@@ -204,9 +204,11 @@ Record* Map::holdingBelow(const Record* record, bool& known) const
 {
     known = true;
     const addr_t g = firstGranule(record);
-    const Leaf* leaf = find(g >> leafBits);
-    // The marks below the record's granule in its own leaf, then whole leaves.
+    // The record's word of marks lies in its leaf: no need to look it up.
     unsigned int word = granuleIn(g) >> 6;
+    const Leaf* leaf = reinterpret_cast<const Leaf*>(reinterpret_cast<const char*>(record->holdingWord - word) -
+                                                     offsetof(Leaf, holding));
+    // The marks below the record's granule in its own leaf, then whole leaves.
     std::uint64_t bits = leaf->holding[word] & ((std::uint64_t{1} << (g & 63)) - 1);
     for (unsigned int leaves = 0;;) {
         while (bits == 0 && word > 0)
