@@ -24,11 +24,21 @@ unsigned int granuleIn(addr_t g) { return static_cast<unsigned int>(g & (Map::le
 
 unsigned int highestBit(std::uint64_t w) { return 63u - static_cast<unsigned int>(__builtin_clzll(w)); }
 
-// Zeroed pages for a hash table of `slots` leaves; null when none.
+// Zeroed pages for a hash table of at least `slots` leaves; null when none.
+// `bytes` becomes the size of the pages (spare pages may be larger).
 Map::Leaf** takeSlots(std::size_t slots, std::size_t& bytes)
 {
     bytes = (slots * sizeof(Map::Leaf*) + pageBytes - 1) / pageBytes * pageBytes;
     return static_cast<Map::Leaf**>(kavpages::take(bytes));
+}
+
+// The largest power of two of slots that `bytes` hold, less one.
+std::uint32_t maskFor(std::size_t bytes)
+{
+    std::size_t slots = 1;
+    while (slots * 2 <= bytes / sizeof(Map::Leaf*))
+        slots *= 2;
+    return static_cast<std::uint32_t>(slots - 1);
 }
 
 void audited(bool ok, const char* text)
@@ -39,7 +49,7 @@ void audited(bool ok, const char* text)
 
 } // namespace
 
-Map* Map::make(const Record* blocks)
+Map* Map::make(Record* blocks)
 {
     std::size_t chunk = chunkBytes;
     void* pages = kavpages::take(chunk);
@@ -56,21 +66,20 @@ Map* Map::make(const Record* blocks)
     Map* map = new (first + 1) Map;
     map->_slots = slots;
     map->_slotBytes = slotBytes;
-    map->_mask = static_cast<std::uint32_t>(slotBytes / sizeof(Leaf*) - 1);
+    map->_mask = maskFor(slotBytes);
     map->_leaves = 0;
     map->_highest = nullptr;
     map->_recent = nullptr;
     map->_chunks = first;
     map->_spare = reinterpret_cast<char*>(map + 1);
     map->_spareEnd = static_cast<char*>(pages) + chunk;
-    for (const Record* b = blocks; b != nullptr; b = b->next) {
-        Record* record = const_cast<Record*>(b);
-        if (!map->insert(record)) {
+    for (Record* b = blocks; b != nullptr; b = b->next) {
+        if (!map->insert(b)) {
             map->drop();
             return nullptr;
         }
-        if (record->maxFree == 0)
-            unmark(record);
+        if (b->maxFree == 0)
+            unmark(b);
     }
     return map;
 }
@@ -155,7 +164,7 @@ bool Map::grow()
     const std::uint32_t oldSlots = _mask + 1;
     _slots = fresh;
     _slotBytes = bytes;
-    _mask = static_cast<std::uint32_t>(bytes / sizeof(Leaf*) - 1);
+    _mask = maskFor(bytes);
     for (std::uint32_t i = 0; i < oldSlots; ++i)
         if (old[i] != nullptr)
             place(old[i]);
@@ -239,6 +248,7 @@ std::size_t kavPool::mapBytes() const { return _map != nullptr ? _map->bytes() :
 
 void Map::audit(const Record* blocks) const
 {
+    audited((_mask & (_mask + 1)) == 0 && _leaves * 2 <= _mask + 1, "block map table size");
     unsigned int marked = 0, holding = 0;
     for (const Record* b = blocks; b != nullptr; b = b->next) {
         audited(owner(b->begin()) == b && owner(b->end() - 1) == b, "block map finds the block");

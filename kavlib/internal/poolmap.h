@@ -48,7 +48,7 @@ struct kavPool::BlockMap {
 
     /// A map of the pool's blocks (its record chain), each marked as holding
     /// free memory or not; null when the system has no pages.
-    static BlockMap* make(const BlockRecord* blocks);
+    static BlockMap* make(BlockRecord* blocks);
     /// Gives every page of the map back.
     void drop();
 
