@@ -175,18 +175,11 @@ void kavPool::Index::insert(kavPool& pool, Record* record)
 // pages for it, the tree goes on alone.
 void kavPool::Index::mapped(kavPool& pool, Record* record)
 {
-    if (pool._map != nullptr) {
-        if (!pool._map->insert(record)) {
-            pool._map->drop();
-            pool._map = nullptr;
-        }
-    } else if (pool._amem + std::uint64_t{record->size} >= BlockMap::minBytes) {
-        // The new record is not on the chain yet.
-        pool._map = BlockMap::make(pool._blockList);
-        if (pool._map != nullptr && !pool._map->insert(record)) {
-            pool._map->drop();
-            pool._map = nullptr;
-        }
+    if (pool._map == nullptr && pool._amem + std::uint64_t{record->size} >= BlockMap::minBytes)
+        pool._map = BlockMap::make(pool._blockList); // the new record is not on the chain yet
+    if (pool._map != nullptr && !pool._map->insert(record)) {
+        pool._map->drop();
+        pool._map = nullptr;
     }
 }
 
