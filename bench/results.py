@@ -293,8 +293,9 @@ def machine():
         "- CPU: %s, %s logical CPUs (nproc)" % (m.get("cpu", "?"), m.get("nproc", "?")),
         "- Date: %s; kernel %s" % (m.get("date", "?"), m.get("kernel", "?")),
         "- Compiler: %s, Release preset (-O2 -DNDEBUG)" % m.get("compiler", "?"),
-        "- Google Benchmark: %s repetitions of each case, min time %s s per repetition%s; "
-        "figures are medians of the CPU time" % (m.get("repetitions", "?"), m.get("min_time", "?"), extra),
+        "- Google Benchmark: %s repetitions of each case, min time %s s per repetition, the repetitions "
+        "of a binary's cases interleaved in random order%s; figures are medians of the CPU time"
+        % (m.get("repetitions", "?"), m.get("min_time", "?"), extra),
         "- Load average (1 min) before the run: %s, at the start of the first binary: %s, after the run: %s"
         % ("%.2f" % m["load_before"] if "load_before" in m else "?",
            ", ".join("%.2f" % x for x in ctx.get("load_avg", [])[:1]) or "?",
@@ -306,16 +307,17 @@ NOTES = """\
 ## Where a target is missed, and why
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
-unsynchronized_pool_resource).**  Both targets are met at every size in this
-run.  In a full run of nearly the same code a quarter of an hour before it
-(the pool's code was the same; glibc still trimmed its heap), the pool took
-2.1 to 2.6 ns a pair in the LIFO batches of 8 to 200 bytes and missed two of
-the fourteen cases against malloc+free (0.263, LIFO batches of 40 and 64
-bytes) and three against the pool resource (up to 0.169), whose own time
-was 15 to 18 ns there and 25 to 31 ns in other runs.  Run alone, side by
-side with the code before this run's changes to large pieces, the batches
-of 8 to 200 bytes took 2.0 to 2.3 ns a pair against 2.1 to 2.7 ns.  They
-are the cases to watch.  Every allocation of a
+unsynchronized_pool_resource).**  Missed in this run by the LIFO batches:
+against malloc+free in one case of fourteen (24 bytes, 0.268), against the
+pool resource in four (24, 64, 200 and 256 bytes, 0.154 to 0.184).  The
+pool took 1.9 to 2.6 ns a pair there, as in the runs before; its peers were
+faster than usual (malloc 8.7 ns a pair of 24 bytes, the pool resource 13.9
+to 15.7 ns).  This is the first run with the repetitions of all cases
+interleaved (bench/run says why).  In three full runs of the same code just
+before it, each case's repetitions back to back, the target against malloc
+was met at every size (worst 0.233, 0.179 and 0.246) and the one against
+the pool resource at 14, 13 and 12 of the fourteen (worst 0.137, 0.167 and
+0.185).  They are the cases to watch.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -326,7 +328,7 @@ each allocation, updates `_rmem` and tests for a watched pool, and each free
 tests for a null pointer and a zero size, as every call must.
 `ref_freelist` and `ref_shared` pop the same chain with none of that work
 around it: they show what a free list with the pool's layout can do at best,
-and kavPool's batches take 0.8 to 1.6 times their time in this run (1.3 to 2.3 in earlier ones).  One detail of the code
+and kavPool's batches take 1.1 to 1.8 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
 matters on this processor: a pool is shared and its slow paths are calls, so
 each pop reloads the head that the pop before stored, and the processor hands
 that store to the load at once only when the address has no index register.
@@ -335,10 +337,10 @@ head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
 pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
 support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
 
-**Pooled objects (new (pool) T and delete).**  Met in this run (0.381 and
-0.440); in earlier full runs of the same paths the LIFO batch of 32-byte
-objects came to 0.478 and 0.510 of the global new and delete: on the line,
-from the noise between two runs.
+**Pooled objects (new (pool) T and delete).**  Met in this run (0.337 and
+0.374); in earlier full runs of the same paths the LIFO batch of 32-byte
+objects came to 0.478, 0.507 and 0.510 of the global new and delete: on the
+line, from the noise between two runs.
 
 **Global heap calls.**  A pool takes memory from the global heap one block
 of at least 8000 bytes at a time, and it obtains the block's record (the
@@ -429,11 +431,14 @@ microseconds on this virtual machine), and a search that ends at an empty
 slot reads many slots at 7 slots in 8: there kavString takes longer than
 the chain walk.  The written chain walk (`kavString_chain`) grows linearly
 with N instead: at 100 000 words each chain holds 24 elements.  At 100 000
-words kavString took 131.1 ns a word in this run (121.9 and 129.2 ns in two
-earlier full runs of the same string code), unordered_set 178.0 ns (119.3
-and 204.6 ns): 0.736 here, 1.021 and 0.631 there.  The ratio moves with the
-peer's time, which depends on the state of the heap that the cases before
-it leave; the target was missed by 2 % in one of those runs.
+words kavString took 106.2 ns a word in this run, unordered_set 100.8 ns
+(1.054).  In the four full runs of the same code before it, kavString took
+101.0 to 149.1 ns and unordered_set 91.8 to 138.4 ns (0.971 to 1.196: met
+in one); in earlier runs of the same string code kavString took 121.9 to
+131.1 ns and unordered_set 119.3 to 204.6 ns (0.631 to 1.021).  Side by
+side, the string code before and after the pool's block map took 110 to
+123 ns a word alike.  The ratio moves with the peer's time, which depends
+on the state of the heap that the cases before it leave.
 
 **Equality.**  Interned strings compare by element pointer at the same cost
 whatever the texts: two loads and a comparison, which is what the loop over
@@ -445,11 +450,22 @@ at the bytes (equal words, words of one length) the element pointers are
 three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
-**Pieces of 600 and 8000 bytes in batches of 1000.**  Met in LIFO and FIFO
-order for 600 bytes (0.81 and 0.78), missed in random order (1.07) and for
-8000 bytes in every order (1.14, 1.08 and 3.11).  These pieces go back
-among the free blocks, and the pool finds each request's first fit and
-each returning piece's neighbours through its index of the blocks:
+**Pieces of 600 and 8000 bytes in batches of 1000.**  Met in every order
+in this run (0.42 to 0.81), where malloc took 18 to 35 ns a pair of 600
+bytes and 43 to 46 ns a pair of 8000.  That is no margin to rely on:
+malloc's time for these batches depends on the state in which the cases
+before leave its heap (43 to 55 ns a pair of 8000 bytes in this run and in
+one other, 14 to 26 ns in the rest).  In four full runs of this code (the
+first before the last changes to the map's lookups), each case's repetitions
+back to back, 4, 4, 6 and 2 of the six cases were met: random order of
+8000 bytes at 1.32, 1.78, 0.97 and 1.20, FIFO of 8000 bytes at 1.13 in
+one, random order of 600 bytes at 1.13 in one, and in the last run the
+pool's 600-byte cases took twice their usual time (27 to 35 ns a pair) and
+missed in all three orders.  The last full run before the map had LIFO,
+FIFO and random order at 0.81, 0.78 and 1.07 for 600 bytes and 1.14, 1.08
+and 3.11 for 8000.  These pieces go back among the free blocks, and the
+pool finds each request's first fit and each returning piece's neighbours
+through its index of the blocks:
 - A request is cut where the last one left off when nothing below that
   point is large enough; one that takes a whole free block there (an
   8000-byte piece is a whole block) takes it on a path of its own, and the
@@ -457,31 +473,30 @@ each returning piece's neighbours through its index of the blocks:
   through the record's link to its neighbour.
 - A piece that comes back next to the free block where the last one went
   (in LIFO or FIFO order, every piece but the first of a block) merges with
-  it at once; other pieces look for their block near the last one's, then
-  in the tree.
+  it at once.  Other pieces find their block through the pool's map of its
+  blocks (a pool of 128 000 bytes or more keeps one, in pages from the
+  system): every 4096 bytes of address space know the highest block that
+  meets them, and a mark per 4096 bytes says where a block with free memory
+  starts, so the free block below the piece is in the block just below or
+  at the nearest mark.  Before the map both were a descent of the tree of
+  block records, a cache miss at nearly every level: pieces of 8000 bytes
+  freed in random order took 732 instructions and 12.5 first-level read
+  misses a pair (callgrind on a driver of the same loops), 581 and 8.2
+  with it, and 60 ns a pair in the last full run before it.
 - The tree's bound on the free blocks below each node is raised at once
-  but lowered only when a search finds it out of date.  A block that is
-  filled and emptied again therefore costs nothing in the tree: LIFO and
-  FIFO batches of 8000-byte pieces took 30 to 34 ns a pair before this and
-  15 to 19 ns now, 600-byte batches 14 to 17 ns before and 13 to 16 now
-  (a driver timing the same loops, the two versions side by side).
-This run is the first in which glibc does not trim its heap
-(`keepHeapMemory()` in bench/benchmain.h, as for the traces).  In the run
-before it, with trimming on, malloc gave the top of its heap back at every
-batch of 8000-byte pieces and took 12 to 20 us a pair, and every case came
-below it (the pool's own times were the same); in earlier runs malloc took
-27 to 51 ns a pair of 8000 bytes and 18 to 37 ns a pair of 600.  Without
-trimming, malloc serves a batch of 8000-byte chunks in 15 to 19 ns a pair:
-each free reads the header glibc keeps in front of the chunk and the next
-chunk's, and puts the chunk on a list; each malloc takes it back.  The
-pool keeps nothing in front of a piece (a piece is exactly the rounded
-size, and the heap calls stay at one block and its record), so it finds a
-piece's block and its left neighbour by address, in the tree.  In random
-order that is a descent of a tree of a thousand records spread over the
-heap, a dozen dependent cache misses, and a second walk for the free block
-below: 60 ns a pair, where glibc needs two headers.  A sorted array of the
-block addresses, searched by halving, took 12 % off random order in a
-trial; not enough to change the result, it is not in the library.
+  but lowered only when a search finds it out of date, so a block that is
+  filled and emptied again costs nothing in the tree.
+malloc serves a batch of 8000-byte chunks from the header glibc keeps in
+front of each chunk and the next chunk's.  The pool keeps nothing in front
+of a piece (a piece is exactly the rounded size, and the heap calls stay at
+one block and its record), and its free-block list is in address order
+with each free block's header inside itself: a piece of 8000 bytes coming
+back in random order reads its block's record, the map, the record of the
+block below and that block's last free block, and writes its own header
+and the link of the free block below, and the next allocation reads the
+piece's header and the next block's record.  Those are the seven or eight
+cache lines a pair that remain above malloc's two or three when malloc's
+heap is tidy; they follow from the written list, not from a search.
 
 **Release of 100 000 objects.**  Both forms do the same work, the heap's
 delete of each block and of its record, now with the next records and
@@ -502,15 +517,16 @@ need a search.  Most of what remains of kavPool's time is the replay
 touching the pieces: in a profile of the hash replay, 70 % of the replay
 loop's samples sit on the read of a piece's last byte before its free, the
 same work for every allocator.  kavPool is below malloc on every trace, and
-below half of it on hash and xml in every run; json came to 0.474 in this
-run and 0.484 in the run before it (0.442 and 0.466 in two runs of the code
-before this run's changes to large pieces, which add 1 to 3 % to the
-instructions of a replay), cxx and sql to 0.52 to 0.65, where malloc serves
+below half of it on hash and xml in nearly every run (xml 0.575 in one);
+json came to 0.350 in this run and 0.439 to 0.579 in four other full runs
+of the same code (0.442 to 0.484 before the map of a pool's blocks, which
+adds 1.5 % to the instructions of a json or xml replay), cxx and sql to
+0.52 to 0.65, where malloc serves
 the small requests from its per-size caches about as fast as a recycle list
 does.  Against mimalloc the pool is at most 1.0 on sql in every run, and on
-cxx, hash, xml or json in some: four of five in this run, xml at 1.106;
-three of five in each of the earlier full runs (mimalloc's own time for
-json moved from 7.1 to 17.4 ns an operation between two of them):
+cxx, hash, xml or json in some: four of five in this run, xml at 1.200;
+one to four of five in earlier full runs (mimalloc's own time for json
+moved from 5.4 to 25.9 ns an operation between two of them):
 mimalloc's size-segregated pages give a program
 that allocates many small pieces of one size better locality than one
 address-ordered block per 8000 bytes, and its own caches are as short a
