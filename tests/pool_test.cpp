@@ -125,7 +125,7 @@ TEST_F(kavLibTest, KeepsAMapOfItsBlocksOnceLarge)
     for (int i = 0; i < 300; ++i)
         large.push_back(piece(wide, 1u << 20));
     const std::size_t mapped = wide.mapBytes();
-    EXPECT_GT(mapped, std::size_t{300} * 2048);
+    EXPECT_GT(mapped, std::size_t{300} * 256 * sizeof(void*)); // a leaf knows 256 blocks
     for (std::size_t i = 0; i < large.size(); i += 2)
         wide.free(large[i], 1u << 20);
     for (std::size_t i = 1; i < large.size(); i += 2)
