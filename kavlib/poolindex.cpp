@@ -22,6 +22,7 @@
 #include <kavlib/kavassert.h>
 
 using kavpool::addr;
+using kavpool::audited;
 using kavpool::addr_t;
 using kavpool::nextOf;
 using kavpool::ptr;
@@ -63,13 +64,13 @@ addr_t lastFreeOf(const Record* r)
     return f;
 }
 
-void audited(bool ok, const char* text)
+} // namespace
+
+void kavpool::audited(bool ok, const char* text)
 {
     if (!ok)
         kavCheckFail(kavCheck::poolIndex, text);
 }
-
-} // namespace
 
 void kavPool::Index::clear(kavPool& pool)
 {

@@ -3,12 +3,11 @@
 #include <kavlib/internal/poolmap.h>
 #include <kavlib/internal/syspages.h>
 
-#include <kavlib/kavassert.h>
-
 #include <cstddef>
 #include <new>
 
 using kavpool::addr_t;
+using kavpool::audited;
 using Record = kavPool::BlockRecord;
 using Map = kavPool::BlockMap;
 
@@ -39,12 +38,6 @@ std::uint32_t maskFor(std::size_t bytes)
     while (slots * 2 <= bytes / sizeof(Map::Leaf*))
         slots *= 2;
     return static_cast<std::uint32_t>(slots - 1);
-}
-
-void audited(bool ok, const char* text)
-{
-    if (!ok)
-        kavCheckFail(kavCheck::poolIndex, text);
 }
 
 } // namespace
@@ -185,11 +178,12 @@ bool Map::insert(Record* record)
             if (leaf == nullptr)
                 return false;
         }
+        if (g == first) // its mark goes where the block starts
+            record->holdingWord = &leaf->holding[granuleIn(g) >> 6];
         Record*& top = leaf->top[granuleIn(g)];
         if (top == nullptr || top->begin() < record->begin())
             top = record;
     }
-    record->holdingWord = &find(first >> leafBits)->holding[granuleIn(first) >> 6];
     mark(record); // a new block is one free block
     return true;
 }

@@ -105,6 +105,11 @@ inline void setNext(addr_t block, addr_t next)
         storeWord<memcheckToo>(block, next);
 }
 
+/// Audited builds: stops with the report of a broken index (line 309, `text`
+/// saying how) unless `ok`.  The tree and the block map check themselves
+/// with it.
+void audited(bool ok, const char* text);
+
 } // namespace kavpool
 
 // One record per block, obtained from the heap with its block.  Three fields
