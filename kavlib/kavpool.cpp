@@ -642,7 +642,7 @@ void kavPool::freeLargeWith(void* piece, unsigned int r)
     if (head != 0 && head < p) {
         const addr_t rover = addr(_rover);
         addr_t from = 0;
-        if (rover != 0 && rover < p && rover >= home->begin())
+        if (rover != 0 && rover < p && home->holds(rover))
             from = rover;
         else if (home->firstFree != 0 && home->firstFree < p)
             from = home->firstFree;

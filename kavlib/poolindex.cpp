@@ -227,8 +227,6 @@ void kavPool::Index::remove(kavPool& pool, Record* record)
 
 namespace {
 
-bool holds(const Record* r, addr_t a) { return r->begin() <= a && a < r->end(); }
-
 // A search found that n's subtree holds less than its bound said: corrects
 // the bounds from n up, as far as they change.
 void correct(Record* n)
@@ -304,7 +302,7 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
     // side of its block (owner() has looked in that block itself).
     if (Record* f = pool._finger) {
         Record* g = a < f->begin() ? f->lower : f->higher;
-        if (g != nullptr && holds(g, a))
+        if (g != nullptr && g->holds(a))
             return g;
     }
     Record* best = nullptr;
@@ -324,7 +322,7 @@ Record* kavPool::Index::ownerNear(kavPool& pool, addr_t a)
 Record* kavPool::Index::holderAbove(Record* record, addr_t a)
 {
     Record* next = record->higher;
-    return next != nullptr && holds(next, a) ? next : nullptr;
+    return next != nullptr && next->holds(a) ? next : nullptr;
 }
 
 Record* kavPool::Index::firstFit(kavPool& pool, unsigned int need)
@@ -485,7 +483,7 @@ void kavPool::Index::audit(const kavPool& pool)
         addr_t first = 0;
         unsigned int largest = 0;
         for (addr_t f = addr(pool._freeList); f != 0; f = nextOf(f)) {
-            if (f < b->begin() || f >= b->end())
+            if (!b->holds(f))
                 continue;
             if (first == 0)
                 first = f;
@@ -520,7 +518,7 @@ void kavPool::Index::audit(const kavPool& pool)
         if (f == cut) {
             cutSeen = true;
             audited(addr(pool._cutPrev) == prev, "index free block before the cut");
-            audited(pool._cutHome->begin() <= cut && cut < pool._cutHome->end(), "index block of the cut");
+            audited(pool._cutHome->holds(cut), "index block of the cut");
         }
         if (!cutSeen)
             audited(sizeOf(f) <= pool._cutBelow, "index bound below the cut");
@@ -528,7 +526,7 @@ void kavPool::Index::audit(const kavPool& pool)
     }
     audited(cutSeen && roverSeen, "index fingers on free blocks");
     if (rover != 0) {
-        audited(pool._roverHome->begin() <= rover && rover < pool._roverHome->end(), "index block of the rover");
+        audited(pool._roverHome->holds(rover), "index block of the rover");
         audited(pool._roverEnd == rover + sizeOf(rover), "index end of the rover");
         addr_t last = 0;
         for (addr_t f = addr(pool._freeList); f != rover; f = nextOf(f))

@@ -136,6 +136,10 @@ struct kavPool::BlockRecord {
 
     kavpool::addr_t begin() const { return kavpool::addr(start); }
     kavpool::addr_t end() const { return kavpool::addr(start) + size; }
+    /// Whether address a lies in the block.  One unsigned comparison (an
+    /// address below the start wraps to a large offset), so that the
+    /// question costs one branch, not two that follow the addresses.
+    bool holds(kavpool::addr_t a) const { return a - begin() < size; }
 };
 
 #endif

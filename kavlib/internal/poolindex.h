@@ -62,10 +62,10 @@ struct kavPool::Index {
     static BlockRecord* owner(kavPool& pool, addr_t a)
     {
         BlockRecord* h = pool._hint;
-        if (h != nullptr && h->begin() <= a && a < h->end())
+        if (h != nullptr && h->holds(a))
             return h;
         BlockRecord* f = pool._finger;
-        if (f != nullptr && f->begin() <= a && a < f->end())
+        if (f != nullptr && f->holds(a))
             return f;
         return ownerNear(pool, a);
     }

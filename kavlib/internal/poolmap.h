@@ -71,7 +71,7 @@ struct kavPool::BlockMap {
         BlockRecord* b = leaf->top[(a >> granuleBits) & (leafGranules - 1)];
         if (b != nullptr && a < b->begin())
             b = b->lower;
-        return b != nullptr && b->begin() <= a && a < b->end() ? b : nullptr;
+        return b != nullptr && b->holds(a) ? b : nullptr;
     }
     /// Marks the block as holding free memory (its maxFree is not 0), or
     /// no longer.
