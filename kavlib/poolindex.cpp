@@ -227,6 +227,7 @@ void kavPool::Index::remove(kavPool& pool, Record* record)
 
 namespace {
 
+
 // A search found that n's subtree holds less than its bound said: corrects
 // the bounds from n up, as far as they change.
 void correct(Record* n)
@@ -477,14 +478,28 @@ void auditOrder(const Record* n, const Record*& prev)
 void kavPool::Index::audit(const kavPool& pool)
 {
     unsigned int records = 0;
-    for (const Record* b = pool._blockList; b != nullptr; b = b->next) {
+    for (const Record* b = pool._blockList; b != nullptr; b = b->next)
         ++records;
-        // The free blocks that start in b, by a plain walk of the list.
+    audited(auditTree(pool._root, nullptr, 0, ~addr_t(0)) == records, "index holds every block");
+    if (pool._map != nullptr)
+        pool._map->audit(pool._blockList);
+    const Record* highest = nullptr;
+    auditOrder(pool._root, highest);
+    audited(highest == nullptr || highest->higher == nullptr, "index neighbours in address order");
+
+    // The free blocks that start in each block, by a plain walk of the
+    // list beside the blocks in address order (their links are checked
+    // above): one pass over each.
+    const Record* b = highest;
+    while (b != nullptr && b->lower != nullptr)
+        b = b->lower;
+    addr_t f = addr(pool._freeList);
+    for (; b != nullptr; b = b->higher) {
+        while (f != 0 && f < b->begin())
+            f = nextOf(f);
         addr_t first = 0;
         unsigned int largest = 0;
-        for (addr_t f = addr(pool._freeList); f != 0; f = nextOf(f)) {
-            if (!b->holds(f))
-                continue;
+        for (; f != 0 && f < b->end(); f = nextOf(f)) {
             if (first == 0)
                 first = f;
             largest = larger(largest, sizeOf(f));
@@ -492,12 +507,6 @@ void kavPool::Index::audit(const kavPool& pool)
         audited(b->firstFree == first, "index first free block of a block");
         audited(b->maxFree >= largest && (b->maxFree == 0) == (largest == 0), "index largest free block of a block");
     }
-    audited(auditTree(pool._root, nullptr, 0, ~addr_t(0)) == records, "index holds every block");
-    if (pool._map != nullptr)
-        pool._map->audit(pool._blockList);
-    const Record* highest = nullptr;
-    auditOrder(pool._root, highest);
-    audited(highest == nullptr || highest->higher == nullptr, "index neighbours in address order");
 
     if (const Record* h = pool._hint) {
         addr_t last = 0;

@@ -147,8 +147,7 @@ void compare(unsigned int ops, bool placed, unsigned int seed)
 // that comes back early finds the free block below it only past megabytes of
 // full blocks, and the pool's blocks are spread over many leaves of its block
 // map.
-// Fewer in the checked build, whose audits walk every block at every call.
-constexpr unsigned int largePieces = KAVLIB_CHECKED ? 800 : 1500;
+constexpr unsigned int largePieces = 1500;
 
 void compareLarge(bool placed, unsigned int seed)
 {
