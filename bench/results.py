@@ -307,17 +307,17 @@ NOTES = """\
 ## Where a target is missed, and why
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
-unsynchronized_pool_resource).**  Missed in this run by the LIFO batches:
-against malloc+free in one case of fourteen (24 bytes, 0.268), against the
-pool resource in four (24, 64, 200 and 256 bytes, 0.154 to 0.184).  The
-pool took 2.2 to 2.6 ns a pair there, as in the runs before; its peers were
-faster than usual (malloc 8.7 ns a pair of 24 bytes, the pool resource 13.9
-to 15.6 ns).  This is the first run with the repetitions of all cases
-interleaved (bench/run says why).  In three full runs of the same code just
-before it, each case's repetitions back to back, the target against malloc
-was met at every size (worst 0.233, 0.179 and 0.246) and the one against
-the pool resource at 14, 13 and 12 of the fourteen (worst 0.137, 0.167 and
-0.185).  They are the cases to watch.  Every allocation of a
+unsynchronized_pool_resource).**  Missed in this run against the pool
+resource by two LIFO batches of fourteen cases (200 and 256 bytes, 0.152
+and 0.151: the pool 2.0 ns a pair, the pool resource 13.3 and 13.4 ns); the
+target against malloc is met at every size (worst 0.230).  In two other full
+runs of the same code, with the repetitions interleaved as here, the target
+against the pool resource was met at every size (worst 0.150 and 0.146; the
+same two batches at 0.150 and 0.149 in the first), and the one against
+malloc in the first (worst 0.249) but not in the second, where the pool's
+own LIFO pair of 64 bytes took 2.70 ns instead of 1.9 and its hot pair of
+24 bytes 1.35 ns instead of 0.82 (0.314 and 0.267).  These cases sit on
+their limits, and the noise between two runs decides them.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -328,7 +328,7 @@ each allocation, updates `_rmem` and tests for a watched pool, and each free
 tests for a null pointer and a zero size, as every call must.
 `ref_freelist` and `ref_shared` pop the same chain with none of that work
 around it: they show what a free list with the pool's layout can do at best,
-and kavPool's batches take 1.3 to 1.8 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
+and kavPool's batches take 0.8 to 1.6 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
 matters on this processor: a pool is shared and its slow paths are calls, so
 each pop reloads the head that the pop before stored, and the processor hands
 that store to the load at once only when the address has no index register.
@@ -337,8 +337,9 @@ head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
 pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
 support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
 
-**Pooled objects (new (pool) T and delete).**  Met in this run (0.337 and
-0.374); in earlier full runs of the same paths the LIFO batch of 32-byte
+**Pooled objects (new (pool) T and delete).**  Met in this run (0.419 and
+0.465) and in the two other full runs of the same code (0.426 to 0.456,
+0.339 to 0.414); in earlier full runs of the same paths the LIFO batch of 32-byte
 objects came to 0.478, 0.507 and 0.510 of the global new and delete: on the
 line, from the noise between two runs.
 
@@ -431,10 +432,11 @@ microseconds on this virtual machine), and a search that ends at an empty
 slot reads many slots at 7 slots in 8: there kavString takes longer than
 the chain walk.  The written chain walk (`kavString_chain`) grows linearly
 with N instead: at 100 000 words each chain holds 24 elements.  At 100 000
-words kavString took 106.2 ns a word in this run, unordered_set 100.8 ns
-(1.054).  In the four full runs of the same code before it, kavString took
-101.0 to 149.1 ns and unordered_set 91.8 to 138.4 ns (0.971 to 1.196: met
-in one); in earlier runs of the same string code kavString took 121.9 to
+words kavString took 103.2 ns a word in this run, unordered_set 94.9 ns
+(1.088).  In the two full runs of the same code before it, 111.0 against
+90.2 ns (1.231) and 114.6 against 94.1 ns (1.218); in the five full runs
+before those, kavString took 101.0 to 149.1 ns and unordered_set 91.8 to
+138.4 ns (0.971 to 1.196: met in one); in earlier runs of the same string code kavString took 121.9 to
 131.1 ns and unordered_set 119.3 to 204.6 ns (0.631 to 1.021).  Side by
 side, the string code before and after the pool's block map took 110 to
 123 ns a word alike.  The ratio moves with the peer's time, which depends
@@ -450,20 +452,27 @@ at the bytes (equal words, words of one length) the element pointers are
 three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
-**Pieces of 600 and 8000 bytes in batches of 1000.**  Met in every order
-in this run (0.42 to 0.81), where malloc took 18 to 35 ns a pair of 600
-bytes and 43 to 46 ns a pair of 8000.  That is no margin to rely on:
-malloc's time for these batches depends on the state in which the cases
-before leave its heap (43 to 55 ns a pair of 8000 bytes in this run and in
-one other, 14 to 26 ns in the rest).  In four full runs of this code (the
-first before the last changes to the map's lookups), each case's repetitions
-back to back, 4, 4, 6 and 2 of the six cases were met: random order of
-8000 bytes at 1.32, 1.78, 0.97 and 1.20, FIFO of 8000 bytes at 1.13 in
-one, random order of 600 bytes at 1.13 in one, and in the last run the
-pool's 600-byte cases took twice their usual time (27 to 35 ns a pair) and
-missed in all three orders.  The last full run before the map had LIFO,
-FIFO and random order at 0.81, 0.78 and 1.07 for 600 bytes and 1.14, 1.08
-and 3.11 for 8000.  These pieces go back among the free blocks, and the
+**Pieces of 600 and 8000 bytes in batches of 1000.**  Missed in this run
+in random order of 8000 bytes (1.249: the pool 26.3 ns a pair, malloc 21.0
+ns); met in the five other cases, with little margin at 600 bytes (0.831
+to 0.949, malloc 14.8 to 18.3 ns a pair).  In the two other full runs of
+the same code, random order of 8000 bytes came to 1.376 (malloc 19.3 ns)
+and 0.765 (malloc 36.1 ns), and in the second LIFO of 8000 bytes missed at
+1.061, where the pool took 25.3 ns instead of its usual 14.  So the target
+is not met: the pool's time for random order of 8000 bytes is steady (26.3
+to 27.6 ns a pair in the three runs), and malloc's depends on the state in
+which the cases before leave its heap (19 to 46 ns a pair in the last four
+full runs, 14 to 26 ns in the runs before them, whose repetitions ran back
+to back).  On a fresh heap, in a driver of the same loops (one process per
+measurement, best of 15 rounds of 30 batches), malloc takes 16.5 ns a pair
+of 8000 bytes in random order and the pool 25.8 ns (1.56): the allocations
+4.9 ns against malloc's 6.5, the frees 22 ns against 10.4.  The frees are
+long in instructions as well as in cache misses: with 50 pieces, all in
+the first-level cache, the pool's pair takes 17.7 ns against malloc's
+15.7, with 3000 pieces 41.5 against 18.7.  (For 600 bytes the same driver
+has the pool at 15.4 ns and malloc at 15.9.)  The last full run before the
+map had LIFO, FIFO and random order at 0.81, 0.78 and 1.07 for 600 bytes
+and 1.14, 1.08 and 3.11 for 8000.  These pieces go back among the free blocks, and the
 pool finds each request's first fit and each returning piece's neighbours
 through its index of the blocks:
 - A request is cut where the last one left off when nothing below that
@@ -482,7 +491,7 @@ through its index of the blocks:
   block records, a cache miss at nearly every level: pieces of 8000 bytes
   freed in random order took 732 instructions and 12.5 first-level read
   misses a pair (callgrind on a driver of the same loops), 581 and 8.2
-  with it; 60 ns a pair in the last full run before it, 37.5 ns in this one.
+  with it; 60 ns a pair in the last full run before it, 26.3 ns in this one.
 - The tree's bound on the free blocks below each node is raised at once
   but lowered only when a search finds it out of date, so a block that is
   filled and emptied again costs nothing in the tree.
@@ -518,14 +527,17 @@ touching the pieces: in a profile of the hash replay, 70 % of the replay
 loop's samples sit on the read of a piece's last byte before its free, the
 same work for every allocator.  kavPool is below malloc on every trace, and
 below half of it on hash and xml in nearly every run (xml 0.575 in one);
-json came to 0.350 in this run and 0.439 to 0.579 in four other full runs
-of the same code (0.442 to 0.484 before the map of a pool's blocks, which
-adds 1.5 % to the instructions of a json or xml replay), cxx and sql to
-0.52 to 0.65, where malloc serves
+json came to 0.575 in this run, 0.433 and 0.551 in the two other full runs
+of the same code and 0.350 to 0.579 in five before them (0.442 to 0.484
+before the map of a pool's blocks, which adds 1.5 % to the instructions of
+a json or xml replay), so the third trace below half is missed in this run
+and in one of the other two; cxx and sql came to 0.52 to 0.67, where malloc
+serves
 the small requests from its per-size caches about as fast as a recycle list
 does.  Against mimalloc the pool is at most 1.0 on sql in every run, and on
-cxx, hash, xml or json in some: four of five in this run, xml at 1.200;
-one to four of five in earlier full runs (mimalloc's own time for json
+cxx, hash, xml or json in some: two of five in this run (cxx 0.945, sql
+0.898; hash 1.137, xml 1.136, json 1.425), two and four of five in the two
+other full runs of the same code, one to four of five in earlier ones (mimalloc's own time for json
 moved from 5.4 to 25.9 ns an operation between two of them):
 mimalloc's size-segregated pages give a program
 that allocates many small pieces of one size better locality than one
