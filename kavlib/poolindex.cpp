@@ -227,7 +227,6 @@ void kavPool::Index::remove(kavPool& pool, Record* record)
 
 namespace {
 
-
 // A search found that n's subtree holds less than its bound said: corrects
 // the bounds from n up, as far as they change.
 void correct(Record* n)
@@ -489,14 +488,13 @@ void kavPool::Index::audit(const kavPool& pool)
 
     // The free blocks that start in each block, by a plain walk of the
     // list beside the blocks in address order (their links are checked
-    // above): one pass over each.
+    // above): one pass over each.  Every free block lies in a block.
     const Record* b = highest;
     while (b != nullptr && b->lower != nullptr)
         b = b->lower;
     addr_t f = addr(pool._freeList);
     for (; b != nullptr; b = b->higher) {
-        while (f != 0 && f < b->begin())
-            f = nextOf(f);
+        audited(f == 0 || f >= b->begin(), "index free blocks within the blocks");
         addr_t first = 0;
         unsigned int largest = 0;
         for (; f != 0 && f < b->end(); f = nextOf(f)) {
@@ -507,6 +505,7 @@ void kavPool::Index::audit(const kavPool& pool)
         audited(b->firstFree == first, "index first free block of a block");
         audited(b->maxFree >= largest && (b->maxFree == 0) == (largest == 0), "index largest free block of a block");
     }
+    audited(f == 0, "index free blocks within the blocks");
 
     if (const Record* h = pool._hint) {
         addr_t last = 0;
