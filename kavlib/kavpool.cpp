@@ -538,13 +538,85 @@ void kavPool::dropNewestBlock()
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
     if (Watch::memcheckOn()) {
-        freeLargeWith<true>(piece, r);
+        freeLargeWith<true>(piece, r, nullptr);
         return;
     }
     const addr_t p = addr(piece), rover = addr(_rover);
     if (rover != 0 && (_roverEnd == p || p + r == rover) && freeNextToRover(piece, r))
         return;
-    freeLargeWith<false>(piece, r);
+    BlockRecord* home = nullptr;
+    if (_map != nullptr) {
+        const BlockRecord* below;
+        home = _map->ownerAndBelow(p, below);
+        if (home != nullptr && home->firstFree == 0 && freeIntoFullBlock(piece, r, home, below))
+            return;
+    }
+    freeLargeWith<false>(piece, r, home);
+}
+
+// Pieces of a large pool often come back in no particular order into
+// blocks that hold no free memory (a block of 8000 bytes holds one piece of
+// 8000): then the last free block below the piece is the last one of the
+// nearest block below that holds any, which the map's marks name without a
+// search, and the piece merges with nothing unless a neighbour touches it.
+// Does what freeLargeWith() does in that case, with none of its other
+// cases; false, having changed nothing, when the piece touches a free block.
+// `home` holds the piece and no free block; `below`, the nearest block
+// below it holding free memory.
+KAVPOOL_NOINLINE bool kavPool::freeIntoFullBlock(void* piece, unsigned int r, BlockRecord* home,
+                                                 const BlockRecord* below)
+{
+    const addr_t p = addr(piece), head = addr(_freeList);
+    addr_t left = 0, right = head;
+    if (head != 0 && head < p) {
+        if (below == nullptr)
+            return false; // beyond the leaf: the index's search
+        left = below->firstFree;
+        right = nextOf<false>(left);
+        while (right != 0 && right < below->end()) {
+            left = right;
+            right = nextOf<false>(left);
+        }
+        if (left + sizeOf<false>(left) == p)
+            return false;
+    }
+    if (right != 0 && p + r == right)
+        return false;
+    if (kavpool::auditedPools)
+        checkNeighbours(p, left);
+
+    _fmem += r;
+    _lastCut = 0;
+    writeHeader<false>(p, right, r);
+    if (left == 0)
+        _freeList = piece;
+    else
+        setNext<false>(left, p);
+    home->firstFree = p;
+    // The finger moves to the piece's block, whose free block below is now
+    // known; the free block made at p lies below the remembered block, if
+    // that is higher.
+    _finger = home;
+    _fingerPred = ptr(left);
+    _fingerPredKnown = true;
+    Index::touched(*this, p);
+    home->maxFree = r;
+    Index::grew(*this, home);
+    // The cut finger, as freeLargeWith() moves it.
+    const addr_t cut = addr(_cut);
+    if (cut != 0 && p < cut) {
+        if (_cutBelow < r)
+            _cutBelow = r;
+        if (right == cut)
+            _cutPrev = piece;
+    }
+    _rover = piece;
+    _roverEnd = p + r;
+    _roverHome = home;
+    _roverPrev = ptr(left);
+    _roverPrevKnown = true;
+    changed(true);
+    return true;
 }
 
 // Pieces often come back in address order, each next to the one before:
@@ -620,7 +692,7 @@ KAVPOOL_NOINLINE bool kavPool::freeNextToRover(void* piece, unsigned int r)
 }
 
 template <bool memcheckToo>
-void kavPool::freeLargeWith(void* piece, unsigned int r)
+void kavPool::freeLargeWith(void* piece, unsigned int r, BlockRecord* home)
 {
     _fmem += r;
     _lastCut = 0;
@@ -632,7 +704,8 @@ void kavPool::freeLargeWith(void* piece, unsigned int r)
     // the walk starts from the lowest free block of the piece's own block
     // below the piece, or the index finds the last one below that block.
     const addr_t p = addr(piece);
-    BlockRecord* home = Index::owner(*this, p);
+    if (home == nullptr)
+        home = Index::owner(*this, p);
     if (home != _finger) {
         _finger = home;
         _fingerPredKnown = false;

@@ -225,8 +225,9 @@ private:
     void dropNewestBlock();
     void freeLarge(void* ptr, unsigned int r);
     bool freeNextToRover(void* ptr, unsigned int r);
+    bool freeIntoFullBlock(void* ptr, unsigned int r, BlockRecord* home, const BlockRecord* below);
     template <bool memcheckToo>
-    void freeLargeWith(void* ptr, unsigned int r);
+    void freeLargeWith(void* ptr, unsigned int r, BlockRecord* home);
     void addblock(unsigned int size);
     void enlist();
     void unregister();

@@ -21,8 +21,6 @@ addr_t firstGranule(const Record* r) { return r->begin() >> Map::granuleBits; }
 addr_t lastGranule(const Record* r) { return (r->end() - 1) >> Map::granuleBits; }
 unsigned int granuleIn(addr_t g) { return static_cast<unsigned int>(g & (Map::leafGranules - 1)); }
 
-unsigned int highestBit(std::uint64_t w) { return 63u - static_cast<unsigned int>(__builtin_clzll(w)); }
-
 // Zeroed pages for a hash table of at least `slots` leaves; null when none.
 // `bytes` becomes the size of the pages (spare pages may be larger).
 Map::Leaf** takeSlots(std::size_t slots, std::size_t& bytes)
@@ -208,16 +206,12 @@ Record* Map::holdingBelow(const Record* record, bool& known) const
     known = true;
     const addr_t g = firstGranule(record);
     // The record's word of marks lies in its leaf: no need to look it up.
-    unsigned int word = granuleIn(g) >> 6;
+    const unsigned int word = granuleIn(g) >> 6;
     const Leaf* leaf = reinterpret_cast<const Leaf*>(reinterpret_cast<const char*>(record->holdingWord - word) -
                                                      offsetof(Leaf, holding));
     // The marks below the record's granule in its own leaf, then whole leaves.
-    std::uint64_t bits = leaf->holding[word] & ((std::uint64_t{1} << (g & 63)) - 1);
-    for (unsigned int leaves = 0;;) {
-        while (bits == 0 && word > 0)
-            bits = leaf->holding[--word];
-        if (bits != 0)
-            return leaf->top[word * 64 + highestBit(bits)];
+    Record* found = markedBelow(leaf, granuleIn(g));
+    for (unsigned int leaves = 0; found == nullptr;) {
         leaf = leaf->lower;
         if (leaf == nullptr)
             return nullptr;
@@ -225,9 +219,9 @@ Record* Map::holdingBelow(const Record* record, bool& known) const
             known = false;
             return nullptr;
         }
-        word = leafGranules / 64 - 1;
-        bits = leaf->holding[word];
+        found = markedBelow(leaf, leafGranules);
     }
+    return found;
 }
 
 std::size_t Map::bytes() const

@@ -60,18 +60,25 @@ struct kavPool::BlockMap {
     /// The block holding address `a`, null if none.
     BlockRecord* owner(addr_t a) const
     {
-        const addr_t key = a >> (granuleBits + leafBits);
-        const Leaf* leaf = _recent;
-        if (leaf->key != key) {
-            leaf = find(key);
-            if (leaf == nullptr)
-                return nullptr;
-            _recent = leaf;
-        }
-        BlockRecord* b = leaf->top[(a >> granuleBits) & (leafGranules - 1)];
-        if (b != nullptr && a < b->begin())
-            b = b->lower;
-        return b != nullptr && b->holds(a) ? b : nullptr;
+        const Leaf* leaf = leafOf(a);
+        return leaf != nullptr ? holderIn(leaf, a) : nullptr;
+    }
+    /// owner(a); when that block holds no free block, `below` becomes the
+    /// nearest block below it that holds free memory if one starts in the
+    /// same leaf (else, and otherwise, null).  Both answers that a piece
+    /// coming back into a full block needs, from one leaf.
+    BlockRecord* ownerAndBelow(addr_t a, const BlockRecord*& below) const
+    {
+        below = nullptr;
+        const Leaf* leaf = leafOf(a);
+        if (leaf == nullptr)
+            return nullptr;
+        BlockRecord* b = holderIn(leaf, a);
+        // The block's own mark is clear: a mark below a's granule is of a
+        // block below it.
+        if (b != nullptr && b->firstFree == 0)
+            below = markedBelow(leaf, (a >> granuleBits) & (leafGranules - 1));
+        return b;
     }
     /// Marks the block as holding free memory (its maxFree is not 0), or
     /// no longer.
@@ -93,6 +100,40 @@ struct kavPool::BlockMap {
     void audit(const BlockRecord* blocks) const;
 
 private:
+    /// The leaf of address `a`, null if none; remembered for the next call.
+    const Leaf* leafOf(addr_t a) const
+    {
+        const addr_t key = a >> (granuleBits + leafBits);
+        const Leaf* leaf = _recent;
+        if (leaf->key != key) {
+            leaf = find(key);
+            if (leaf != nullptr)
+                _recent = leaf;
+        }
+        return leaf;
+    }
+    /// The block of `leaf` holding address `a` (in the leaf), null if none.
+    static BlockRecord* holderIn(const Leaf* leaf, addr_t a)
+    {
+        BlockRecord* b = leaf->top[(a >> granuleBits) & (leafGranules - 1)];
+        if (b != nullptr && a < b->begin())
+            b = b->lower;
+        return b != nullptr && b->holds(a) ? b : nullptr;
+    }
+    /// The marked block that starts nearest below granule `g` of `leaf`
+    /// (g up to leafGranules: below the leaf's end), null if none.
+    static BlockRecord* markedBelow(const Leaf* leaf, unsigned int g)
+    {
+        unsigned int word = g >> 6;
+        std::uint64_t bits = 0;
+        if (word < leafGranules / 64)
+            bits = leaf->holding[word] & ((std::uint64_t{1} << (g & 63)) - 1);
+        while (bits == 0 && word > 0)
+            bits = leaf->holding[--word];
+        if (bits == 0)
+            return nullptr;
+        return leaf->top[word * 64 + 63 - static_cast<unsigned int>(__builtin_clzll(bits))];
+    }
     Leaf* find(addr_t key) const
     {
         for (std::uint32_t i = slotOf(key);; i = (i + 1) & _mask) {
