@@ -563,8 +563,7 @@ void kavPool::freeLarge(void* piece, unsigned int r)
 // cases; false, having changed nothing, when the piece touches a free block.
 // `home` holds the piece and no free block; `below`, the nearest block
 // below it holding free memory.
-KAVPOOL_NOINLINE bool kavPool::freeIntoFullBlock(void* piece, unsigned int r, BlockRecord* home,
-                                                 const BlockRecord* below)
+inline bool kavPool::freeIntoFullBlock(void* piece, unsigned int r, BlockRecord* home, const BlockRecord* below)
 {
     const addr_t p = addr(piece), head = addr(_freeList);
     addr_t left = 0, right = head;

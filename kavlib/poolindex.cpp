@@ -425,16 +425,12 @@ addr_t kavPool::Index::findBelow(kavPool& pool, Record* record)
     return below;
 }
 
-void kavPool::Index::grew(kavPool& pool, Record* record)
+void kavPool::Index::raise(Record* record)
 {
     // A subtree's largest can only grow to the new value: no child to read.
     const unsigned int m = record->maxFree;
     for (Record* n = record; n != nullptr && n->subMax < m; n = n->parent)
         n->subMax = m;
-    if (pool._map != nullptr)
-        BlockMap::mark(record);
-    if (pool._hint != nullptr && record->begin() < pool._hint->begin() && record->maxFree > pool._hintBelow)
-        pool._hintBelow = record->maxFree;
 }
 
 addr_t kavPool::Index::plainFit(const kavPool& pool, unsigned int r)

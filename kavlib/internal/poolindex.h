@@ -90,7 +90,19 @@ struct kavPool::Index {
     /// freeBelow() when it is not remembered: a climb from the record.
     static addr_t findBelow(kavPool& pool, BlockRecord* record);
     /// The record's maxFree has grown: bring the tree up to date.
-    static void grew(kavPool& pool, BlockRecord* record);
+    static void grew(kavPool& pool, BlockRecord* record)
+    {
+        const unsigned int m = record->maxFree;
+        if (record->subMax < m)
+            raise(record);
+        if (pool._map != nullptr)
+            BlockMap::mark(record);
+        if (pool._hint != nullptr && record->begin() < pool._hint->begin() && m > pool._hintBelow)
+            pool._hintBelow = m;
+    }
+    /// The tree's part of grew(): the bounds of the record and of its
+    /// ancestors rise to its maxFree.
+    static void raise(BlockRecord* record);
     /// The record's largest free block is known to be `largest` (0: it has
     /// none left).  The tree's bounds above it stay as they are.
     static void shrank(kavPool& pool, BlockRecord* record, unsigned int largest)
