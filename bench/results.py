@@ -307,17 +307,18 @@ NOTES = """\
 ## Where a target is missed, and why
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
-unsynchronized_pool_resource).**  Missed in this run against the pool
-resource by two LIFO batches of fourteen cases (200 and 256 bytes, 0.152
-and 0.151: the pool 2.0 ns a pair, the pool resource 13.3 and 13.4 ns); the
-target against malloc is met at every size (worst 0.230).  In two other full
-runs of the same code, with the repetitions interleaved as here, the target
-against the pool resource was met at every size (worst 0.150 and 0.146; the
-same two batches at 0.150 and 0.149 in the first), and the one against
-malloc in the first (worst 0.249) but not in the second, where the pool's
-own LIFO pair of 64 bytes took 2.70 ns instead of 1.9 and its hot pair of
-24 bytes 1.35 ns instead of 0.82 (0.314 and 0.267).  These cases sit on
-their limits, and the noise between two runs decides them.  Every allocation of a
+unsynchronized_pool_resource).**  Met in this run at every size (worst
+0.224 against malloc, the LIFO batch of 64 bytes; 0.145 against the pool
+resource, LIFO of 256 bytes).  In the two other full runs of the same
+code, with the repetitions interleaved as here, the target against malloc
+was met in the first (worst 0.231) and the one against the pool resource
+missed there by one case of fourteen (LIFO of 256 bytes, 0.153); in the
+second both were missed by two cases: against malloc the hot pair of 24
+bytes (0.264: the pool 1.34 ns instead of its usual 0.80) and the LIFO
+batch of 24 bytes (0.256: 2.11 ns instead of 1.73), against the pool
+resource the LIFO batches of 64 and 504 bytes (0.167 and 0.165: 2.26 and
+2.57 ns instead of 1.88 to 1.97).  These cases sit on their limits, and the noise between two
+runs decides them.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -337,9 +338,9 @@ head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
 pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
 support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
 
-**Pooled objects (new (pool) T and delete).**  Met in this run (0.419 and
-0.465) and in the two other full runs of the same code (0.426 to 0.456,
-0.339 to 0.414); in earlier full runs of the same paths the LIFO batch of 32-byte
+**Pooled objects (new (pool) T and delete).**  Met in this run (0.413 and
+0.476) and in the two other full runs of the same code (0.322 to 0.350,
+0.446 to 0.499); in earlier full runs of the same paths the LIFO batch of 32-byte
 objects came to 0.478, 0.507 and 0.510 of the global new and delete: on the
 line, from the noise between two runs.
 
@@ -432,10 +433,12 @@ microseconds on this virtual machine), and a search that ends at an empty
 slot reads many slots at 7 slots in 8: there kavString takes longer than
 the chain walk.  The written chain walk (`kavString_chain`) grows linearly
 with N instead: at 100 000 words each chain holds 24 elements.  At 100 000
-words kavString took 103.2 ns a word in this run, unordered_set 94.9 ns
-(1.088).  In the two full runs of the same code before it, 111.0 against
-90.2 ns (1.231) and 114.6 against 94.1 ns (1.218); in the five full runs
-before those, kavString took 101.0 to 149.1 ns and unordered_set 91.8 to
+words kavString took 101.0 ns a word in this run, unordered_set 96.2 ns
+(1.051); in the two other full runs of the same code 126.9 against 118.5
+ns (1.071) and 101.0 against 89.2 ns (1.132).  In the three full runs
+before them, with the same string code, 103.2 against 94.9 ns (1.088),
+111.0 against 90.2 ns (1.231) and 114.6 against 94.1 ns (1.218); in the
+five before those, kavString took 101.0 to 149.1 ns and unordered_set 91.8 to
 138.4 ns (0.971 to 1.196: met in one); in earlier runs of the same string code kavString took 121.9 to
 131.1 ns and unordered_set 119.3 to 204.6 ns (0.631 to 1.021).  Side by
 side, the string code before and after the pool's block map took 110 to
@@ -452,29 +455,25 @@ at the bytes (equal words, words of one length) the element pointers are
 three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
-**Pieces of 600 and 8000 bytes in batches of 1000.**  Missed in this run
-in random order of 8000 bytes (1.249: the pool 26.3 ns a pair, malloc 21.0
-ns); met in the five other cases, with little margin at 600 bytes (0.831
-to 0.949, malloc 14.8 to 18.3 ns a pair).  In the two other full runs of
-the same code, random order of 8000 bytes came to 1.376 (malloc 19.3 ns)
-and 0.765 (malloc 36.1 ns), and in the second LIFO of 8000 bytes missed at
-1.061, where the pool took 25.3 ns instead of its usual 14.  So the target
-is not met: the pool's time for random order of 8000 bytes is steady (26.3
-to 27.6 ns a pair in the three runs), and malloc's depends on the state in
-which the cases before leave its heap (19 to 46 ns a pair in the last four
-full runs, 14 to 26 ns in the runs before them, whose repetitions ran back
-to back).  On a fresh heap, in a driver of the same loops (one process per
-measurement, best of 15 rounds of 30 batches), malloc takes 16.5 ns a pair
-of 8000 bytes in random order and the pool 25.8 ns (1.56): the allocations
-4.9 ns against malloc's 6.5, the frees 22 ns against 10.4.  The frees are
-long in instructions as well as in cache misses: with 50 pieces, all in
-the first-level cache, the pool's pair takes 17.7 ns against malloc's
-15.7, with 3000 pieces 41.5 against 18.7.  (For 600 bytes the same driver
-has the pool at 15.4 ns and malloc at 15.9.)  The last full run before the
-map had LIFO, FIFO and random order at 0.81, 0.78 and 1.07 for 600 bytes
-and 1.14, 1.08 and 3.11 for 8000.  These pieces go back among the free blocks, and the
-pool finds each request's first fit and each returning piece's neighbours
-through its index of the blocks:
+**Pieces of 600 and 8000 bytes in batches of 1000.**  Met in this run in
+every order, with the least margin in random order of 600 bytes (0.937:
+the pool 17.1 ns a pair, malloc 18.3 ns; 8000 bytes 0.586 to 0.738), and in
+the first of the two other full runs of the same code (0.519 to 0.859).
+The second missed LIFO of 8000 bytes (1.264) and random order of 600 bytes
+(1.074): the pool took 21.9 and 28.9 ns a pair there instead of 12.4 and
+16.8 to 17.1 in the other two runs, in a run where malloc's LIFO of 600
+bytes also took 29.5 ns instead of 16.6 to 17.1: the machine.  In random
+order of 8000 bytes the pool took 17.8 to 18.8 ns a pair in the three runs
+(0.58 to 0.77 of malloc); the code before took 26.3 to 27.6 ns in three
+full runs, which came to 1.249, 1.376 and 0.765 of malloc: malloc's own
+time depends on the state in which the cases before leave its heap (19 to 46 ns a pair of 8000
+bytes in random order in the last seven full runs).  On a fresh heap, in a driver of the
+same loops (one process per measurement, medians of 11), random order of
+8000 bytes takes the pool 16.3 to 16.8 ns a pair and malloc 16.5 to 16.8
+(the code before: 25.7 to 26.2 ns); 600 bytes 15.2 to 15.9 against 15.8 to
+16.1.  These pieces go back among the free blocks, and the pool finds each
+request's first fit and each returning piece's neighbours through its
+index of the blocks:
 - A request is cut where the last one left off when nothing below that
   point is large enough; one that takes a whole free block there (an
   8000-byte piece is a whole block) takes it on a path of its own, and the
@@ -486,12 +485,20 @@ through its index of the blocks:
   blocks (a pool of 128 000 bytes or more keeps one, in pages from the
   system): every 4096 bytes of address space know the highest block that
   meets them, and a mark per 4096 bytes says where a block with free memory
-  starts, so the free block below the piece is in the block just below or
-  at the nearest mark.  Before the map both were a descent of the tree of
-  block records, a cache miss at nearly every level: pieces of 8000 bytes
-  freed in random order took 732 instructions and 12.5 first-level read
-  misses a pair (callgrind on a driver of the same loops), 581 and 8.2
-  with it; 60 ns a pair in the last full run before it, 26.3 ns in this one.
+  starts, so the free block below the piece is the last one of the block
+  at the nearest mark below, or of its own block.  Before the map both were
+  a descent of the tree of block records, a cache miss at nearly every
+  level: pieces of 8000 bytes freed in random order took 732 instructions
+  and 12.5 first-level read misses a pair (callgrind on the driver), 581
+  and 8.2 with the map.
+- A piece whose block holds no free block (a piece of 8000 bytes has a
+  block to itself) is linked in on a path of its own: one leaf of the map
+  gives its block and the nearest block below with free memory, and unless
+  the piece touches a free block nothing else is looked up.  That path took
+  the random order of 8000 bytes from 574 to 434 instructions a pair, and
+  from 25.7 to 16.3 ns on the driver, with about the same first-level
+  read misses (5.8 and 5.3 a pair): the general path spends the difference in its calls
+  into the index, each of which looks up the same blocks again.
 - The tree's bound on the free blocks below each node is raised at once
   but lowered only when a search finds it out of date, so a block that is
   filled and emptied again costs nothing in the tree.
@@ -500,12 +507,14 @@ front of each chunk and the next chunk's.  The pool keeps nothing in front
 of a piece (a piece is exactly the rounded size, and the heap calls stay at
 one block and its record), and its free-block list is in address order
 with each free block's header inside itself: a piece of 8000 bytes coming
-back in random order reads its block's record, the map, the record of the
-block below and that block's last free block, and writes its own header
-and the link of the free block below, and the next allocation reads the
-piece's header and the next block's record.  Those are the seven or eight
-cache lines a pair that remain above malloc's two or three when malloc's
-heap is tidy; they follow from the written list, not from a search.
+back in random order reads the map, its block's record, the record of the
+nearest block below with free memory and that block's last free block,
+and writes its own header and the link of the free block below; the next
+allocation reads the piece's header and the next block's record.  600-byte
+pieces share a block with twelve others and the rest of the block, so
+their block nearly always holds a free block: they take the general path,
+which walks the free blocks of the piece's block up to the piece, or those
+of the block below: a tenth of the time in a profile of the driver.
 
 **Release of 100 000 objects.**  Both forms do the same work, the heap's
 delete of each block and of its record, now with the next records and
@@ -526,19 +535,22 @@ need a search.  Most of what remains of kavPool's time is the replay
 touching the pieces: in a profile of the hash replay, 70 % of the replay
 loop's samples sit on the read of a piece's last byte before its free, the
 same work for every allocator.  kavPool is below malloc on every trace, and
-below half of it on hash and xml in nearly every run (xml 0.575 in one);
-json came to 0.575 in this run, 0.433 and 0.551 in the two other full runs
-of the same code and 0.350 to 0.579 in five before them (0.442 to 0.484
-before the map of a pool's blocks, which adds 1.5 % to the instructions of
-a json or xml replay), so the third trace below half is missed in this run
-and in one of the other two; cxx and sql came to 0.52 to 0.67, where malloc
-serves
-the small requests from its per-size caches about as fast as a recycle list
-does.  Against mimalloc the pool is at most 1.0 on sql in every run, and on
-cxx, hash, xml or json in some: two of five in this run (cxx 0.945, sql
-0.898; hash 1.137, xml 1.136, json 1.425), two and four of five in the two
-other full runs of the same code, one to four of five in earlier ones (mimalloc's own time for json
-moved from 5.4 to 25.9 ns an operation between two of them):
+below half of it on hash in every run.  xml came to 0.533 in this run and
+to 0.414 and 0.400 in the two other full runs of the same code (below half
+in every earlier full run but one, 0.575); json to 0.498, 0.493 and 0.527
+(0.350 to 0.579 in earlier ones, 0.442 to 0.484 before the map of a pool's
+blocks, which adds 1.5 % to the instructions of a json or xml replay).  So
+the third trace below half is met in one of the three runs, missed by xml
+in this one and by json in the other (the free path of pieces that have a
+block to themselves serves only pieces of 512 bytes or more, which these
+programs seldom ask for).  cxx and sql came to 0.53 to 0.63, where malloc serves the small
+requests from its per-size caches about as fast as a recycle list does.
+Against mimalloc the pool is at most 1.0 on cxx and sql in each of the
+three runs, and on hash, xml or json in some earlier ones: two of five in
+this run (cxx 0.975, sql 0.878; hash 1.137, xml 1.121, json 1.213) and in
+the other two (xml 1.006 in one of them), one to four of five in earlier
+ones (mimalloc's own time for json moved from 5.4 to 25.9 ns an operation
+between two of them):
 mimalloc's size-segregated pages give a program
 that allocates many small pieces of one size better locality than one
 address-ordered block per 8000 bytes, and its own caches are as short a
