@@ -561,8 +561,10 @@ void kavPool::freeLarge(void* piece, unsigned int r)
 // search, and the piece merges with nothing unless a neighbour touches it.
 // Does what freeLargeWith() does in that case, with none of its other
 // cases; false, having changed nothing, when the piece touches a free block.
-// `home` holds the piece and no free block; `below`, the nearest block
-// below it holding free memory.
+// `home` holds the piece and no free block; `below` is the nearest block
+// below it holding free memory, null when there is none in the map's leaf
+// of the piece (then the index searches further down, if the list starts
+// below the piece).
 inline bool kavPool::freeIntoFullBlock(void* piece, unsigned int r, BlockRecord* home, const BlockRecord* below)
 {
     const addr_t p = addr(piece), head = addr(_freeList);
