@@ -100,6 +100,7 @@ void kavPool::establish(unsigned int size)
 
 void kavPool::addblock(unsigned int size)
 {
+    endRun();
     const unsigned int n = roundSize(size < minBlock ? minBlock : size);
     // Both the block and its record are obtained before anything changes: a
     // heap that fails on either leaves the pool exactly as it was.
@@ -138,6 +139,7 @@ void kavPool::addblock(unsigned int size)
 
 void kavPool::release()
 {
+    endRun();
     dropAttached();
     Watch::releasing(*this);
     if (_blockList != nullptr && ++_releases == 0)
@@ -203,11 +205,76 @@ void* kavPool::allocSlow(unsigned int size)
     // Sizes above maxSize would round to 0 and reserve nothing.
     KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
+    endRun();
     // The caller found the recycle list of r empty.  The growth step stays
     // a short leaf; everything else is a call.
-    if (void* piece = cutAtFinger(r))
-        return piece;
-    return allocFree(r);
+    void* piece = cutAtFinger(r);
+    if (piece == nullptr)
+        piece = allocFree(r);
+    startRun();
+    return piece;
+}
+
+// A run of cuts.  While a program grows its data, request after request
+// is cut from the front of the free block where the last cut left off (the
+// cut finger), and nothing else touches the free blocks in between but
+// recycled pieces, which never do.  Most of what cutAtFinger() settles for
+// such a cut is then the same for every cut of the run, so startRun()
+// settles it once, after a request that left the finger on a free block,
+// and alloc() hands the next requests that fit before the end of that free
+// block and of its block straight to cutRun(), which does the rest.  Every
+// other path that may change the free blocks ends the run first.  What a
+// cut of the run settles is exactly what cutAtFinger() would, because:
+// - it takes the front of the free block at the finger, as cutAtFinger()
+//   does, under the same conditions: r above the bound below the finger,
+//   and the remainder starting inside the free block and inside its block;
+// - the remembered predecessors below the search's block and below the
+//   last freed piece's block only need forgetting when a free block below
+//   those blocks changes; the run starts at the finger and only climbs, so
+//   forgetting them once at the start (if the finger is below) is enough;
+// - the rover (a free block a large piece went to) is never the finger
+//   during a run: a run does not start on it, and a cut only makes new
+//   free blocks;
+// - a block's first free block follows the finger only if it was the
+//   finger when the run started (cutRun() keeps _cutSlot pointing at it).
+// Watched and audited pools never run: they check every cut.
+void kavPool::startRun()
+{
+    const addr_t cut = addr(_cut);
+    if (cut == 0 || _cut == _rover || kavpool::auditedPools || Watch::memcheckOn())
+        return;
+    BlockRecord* const home = _cutHome;
+    const addr_t freeEnd = cut + sizeOf<false>(cut);
+    const addr_t limit = freeEnd < home->end() ? freeEnd : home->end();
+    _cutSlot = home->firstFree == cut ? &home->firstFree : nullptr;
+    Index::touched(*this, cut);
+    _cutRoom = static_cast<unsigned int>(limit - cut);
+}
+
+// One cut of a run: r bytes from the front of the free block at the finger,
+// where the caller found room for them and for a remainder after them.
+void* kavPool::cutRun(unsigned int r)
+{
+    const addr_t cur = addr(_cut);
+    const unsigned int size = sizeOf<false>(cur);
+    const addr_t rest = cur + r;
+    writeHeader<false>(rest, nextOf<false>(cur), size - r);
+    const addr_t prev = addr(_cutPrev);
+    if (prev == 0)
+        _freeList = ptr(rest);
+    else
+        setNext<false>(prev, rest);
+    _fmem -= r;
+    if (_cutSlot != nullptr)
+        *_cutSlot = rest;
+    _cut = ptr(rest);
+    _cutRoom -= r;
+    _lastCut = ~cur;
+    _lastPrev = ptr(prev);
+    _lastSize = r;
+    _lastFrom = size;
+    _lastBlock = false;
+    return ptr(cur);
 }
 
 // Takes r bytes from the free blocks (the recycle list of r, if any, being
@@ -455,6 +522,7 @@ void kavPool::undoAlloc(void* ptr, unsigned int size)
 {
     KAV_CHECK(ptr != nullptr, poolFreeNull);
     KAV_CHECK(size != 0, poolFreeZero);
+    endRun();
     // A recycled piece needs nothing more than free(): it goes back on top
     // of the list it came from.
     if (addr(ptr) != ~_lastCut || roundSize(size) != _lastSize) {
@@ -537,6 +605,7 @@ void kavPool::dropNewestBlock()
 
 void kavPool::freeLarge(void* piece, unsigned int r)
 {
+    endRun();
     if (Watch::memcheckOn()) {
         freeLargeWith<true>(piece, r, nullptr);
         return;

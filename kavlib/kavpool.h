@@ -217,6 +217,11 @@ private:
     template <bool memcheckToo>
     void* takeFreeWith(unsigned int r);
     void* cutAtFinger(unsigned int r);
+    void* cutRun(unsigned int r);
+    void startRun();
+    // Ends a run of cuts (see startRun()): every path out of line that may
+    // change the free blocks calls it first.
+    void endRun() { _cutRoom = 0; }
     void* takeAtFinger(unsigned int r);
     void* cutDone(std::uintptr_t cur, std::uintptr_t prev, unsigned int r, unsigned int from);
     void checkFit(std::uintptr_t cur, unsigned int r) const;
@@ -308,6 +313,8 @@ private:
     void* _cutPrev;                     ///< the free block before _cut, null when _cut heads the list
     BlockRecord* _cutHome;              ///< the block in which _cut starts
     unsigned int _cutBelow;             ///< no free block below _cut is larger
+    unsigned int _cutRoom = 0;          ///< a run: pieces below this many bytes are cut at _cut; 0 when none
+    std::uintptr_t* _cutSlot = nullptr; ///< in a run, the record's first free block when that is _cut, or null
     void* _rover;                       ///< a free block: where the last large piece went, or null
     BlockRecord* _roverHome = nullptr;  ///< the block in which _rover starts
     std::uintptr_t _roverEnd = 0;       ///< where _rover ends
@@ -359,6 +366,8 @@ inline void* kavPool::alloc(unsigned int size)
             return piece;
         }
     }
+    if (r < _cutRoom && r > _cutBelow)
+        return cutRun(r);
     return allocSlow(size);
 #endif
 }
