@@ -211,7 +211,10 @@ void* kavPool::allocSlow(unsigned int size)
     void* piece = cutAtFinger(r);
     if (piece == nullptr)
         piece = allocFree(r);
-    startRun();
+    // A run starts where a cut left a remainder (whose header and link are
+    // then at hand), not where a piece took a whole free block.
+    if (_cut == kavpool::ptr(addr(piece) + r))
+        startRun();
     return piece;
 }
 
@@ -219,15 +222,19 @@ void* kavPool::allocSlow(unsigned int size)
 // is cut from the front of the free block where the last cut left off (the
 // cut finger), and nothing else touches the free blocks in between but
 // recycled pieces, which never do.  Most of what cutAtFinger() settles for
-// such a cut is then the same for every cut of the run, so startRun()
-// settles it once, after a request that left the finger on a free block,
-// and alloc() hands the next requests that fit before the end of that free
-// block and of its block straight to cutRun(), which does the rest.  Every
-// other path that may change the free blocks ends the run first.  What a
-// cut of the run settles is exactly what cutAtFinger() would, because:
+// such a cut is then the same for every cut of the run.  After a request
+// that left the finger on its remainder, startRun() finds how far a run
+// can go, alloc() hands the next requests that fit straight to cutRun(),
+// and the first of them settles once what holds for the whole run.  Every other path that may change the
+// free blocks ends the run first.  What a cut of the run settles is exactly
+// what cutAtFinger() would, because:
 // - it takes the front of the free block at the finger, as cutAtFinger()
-//   does, under the same conditions: r above the bound below the finger,
-//   and the remainder starting inside the free block and inside its block;
+//   does, under its conditions: r above the bound below the finger, and the
+//   remainder starting inside the free block and inside its block (a run
+//   leaves the few cuts that would leave 8 bytes to cutAtFinger());
+// - the free block after the finger's, and the link word that names the
+//   finger's (the list head or the header of the free block before it),
+//   stay where they are for the whole run;
 // - the remembered predecessors below the search's block and below the
 //   last freed piece's block only need forgetting when a free block below
 //   those blocks changes; the run starts at the finger and only climbs, so
@@ -241,38 +248,50 @@ void* kavPool::allocSlow(unsigned int size)
 void kavPool::startRun()
 {
     const addr_t cut = addr(_cut);
-    if (cut == 0 || _cut == _rover || kavpool::auditedPools || Watch::memcheckOn())
+    if (KAVLIB_POOL_ALWAYS_WATCHED || kavpool::auditedPools || Watch::memcheckOn() || cut == 0 || _cut == _rover)
         return;
-    BlockRecord* const home = _cutHome;
-    const addr_t freeEnd = cut + sizeOf<false>(cut);
-    const addr_t limit = freeEnd < home->end() ? freeEnd : home->end();
-    _cutSlot = home->firstFree == cut ? &home->firstFree : nullptr;
-    Index::touched(*this, cut);
-    _cutRoom = static_cast<unsigned int>(limit - cut);
+    // Every cut leaves a remainder of 16 bytes or more (one of 8 has a
+    // header of its own kind) that starts inside the block.
+    _runEnd = cut + sizeOf<false>(cut);
+    const addr_t last = _runEnd - 8, end = _cutHome->end();
+    _cutRoom = static_cast<unsigned int>((last < end ? last : end) - cut);
+    _runSettled = false; // the rest waits for the run's first cut
 }
 
-// One cut of a run: r bytes from the front of the free block at the finger,
-// where the caller found room for them and for a remainder after them.
+// What the first cut of a run settles for all of them.
+void kavPool::settleRun()
+{
+    const addr_t cut = addr(_cut), prev = addr(_cutPrev);
+    _runNext = nextOf<false>(cut);
+    _runLink = prev == 0 ? static_cast<void*>(&_freeList) : ptr(prev);
+    _runTag = prev == 0 ? 0 : kavpool::loadWord<false>(prev) & ~nextOf<false>(prev);
+    _cutSlot = _cutHome->firstFree == cut ? &_cutHome->firstFree : nullptr;
+    _lastPrev = _cutPrev; // already so when the newest allocation was a cut
+    Index::touched(*this, cut);
+    _runSettled = true;
+}
+
+// One cut of a run: r bytes from the front of the free block at _cut,
+// which keeps more than 8 bytes after them, inside its block.  The
+// remainder gets the header of a free block of 16 bytes or more.
 void* kavPool::cutRun(unsigned int r)
 {
+    if (!_runSettled)
+        settleRun();
     const addr_t cur = addr(_cut);
-    const unsigned int size = sizeOf<false>(cur);
     const addr_t rest = cur + r;
-    writeHeader<false>(rest, nextOf<false>(cur), size - r);
-    const addr_t prev = addr(_cutPrev);
-    if (prev == 0)
-        _freeList = ptr(rest);
-    else
-        setNext<false>(prev, rest);
+    const unsigned int remainder = static_cast<unsigned int>(_runEnd - rest);
+    kavpool::storeWord<false>(rest, _runNext);
+    kavpool::storeSize<false>(rest + sizeof(addr_t), remainder);
+    kavpool::storeWord<false>(addr(_runLink), rest | _runTag);
     _fmem -= r;
     if (_cutSlot != nullptr)
         *_cutSlot = rest;
     _cut = ptr(rest);
     _cutRoom -= r;
     _lastCut = ~cur;
-    _lastPrev = ptr(prev);
     _lastSize = r;
-    _lastFrom = size;
+    _lastFrom = remainder + r;
     _lastBlock = false;
     return ptr(cur);
 }

@@ -219,6 +219,7 @@ private:
     void* cutAtFinger(unsigned int r);
     void* cutRun(unsigned int r);
     void startRun();
+    void settleRun();
     // Ends a run of cuts (see startRun()): every path out of line that may
     // change the free blocks calls it first.
     void endRun() { _cutRoom = 0; }
@@ -313,8 +314,15 @@ private:
     void* _cutPrev;                     ///< the free block before _cut, null when _cut heads the list
     BlockRecord* _cutHome;              ///< the block in which _cut starts
     unsigned int _cutBelow;             ///< no free block below _cut is larger
-    unsigned int _cutRoom = 0;          ///< a run: pieces below this many bytes are cut at _cut; 0 when none
-    std::uintptr_t* _cutSlot = nullptr; ///< in a run, the record's first free block when that is _cut, or null
+    // A run of cuts at _cut (startRun() in kavpool.cpp): what stays the same
+    // for every cut of the run.
+    unsigned int _cutRoom = 0;          ///< pieces below this many bytes are cut at _cut; 0: no run
+    std::uintptr_t _runEnd = 0;         ///< where the free block at _cut ends
+    std::uintptr_t _runNext = 0;        ///< the free block after it, 0 if none
+    void* _runLink = nullptr;           ///< the link word naming it: _freeList or the header before
+    std::uintptr_t _runTag = 0;         ///< the bit that link word keeps beside the address
+    std::uintptr_t* _cutSlot = nullptr; ///< its block's first free block, when that is _cut; else null
+    bool _runSettled = false;           ///< the four above are set (by the run's first cut)
     void* _rover;                       ///< a free block: where the last large piece went, or null
     BlockRecord* _roverHome = nullptr;  ///< the block in which _rover starts
     std::uintptr_t _roverEnd = 0;       ///< where _rover ends
