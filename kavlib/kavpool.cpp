@@ -212,8 +212,9 @@ void* kavPool::allocSlow(unsigned int size)
     if (piece == nullptr)
         piece = allocFree(r);
     // A run starts where a cut left a remainder (whose header and link are
-    // then at hand), not where a piece took a whole free block.
-    if (_cut == kavpool::ptr(addr(piece) + r))
+    // then at hand): not after a piece that took a whole free block, nor
+    // after a recycled one.
+    if (_lastCut == ~addr(piece) && _cut == kavpool::ptr(addr(piece) + r))
         startRun();
     return piece;
 }
@@ -225,9 +226,9 @@ void* kavPool::allocSlow(unsigned int size)
 // such a cut is then the same for every cut of the run.  After a request
 // that left the finger on its remainder, startRun() finds how far a run
 // can go, alloc() hands the next requests that fit straight to cutRun(),
-// and the first of them settles once what holds for the whole run.  Every other path that may change the
-// free blocks ends the run first.  What a cut of the run settles is exactly
-// what cutAtFinger() would, because:
+// and the first of them settles once what holds for the whole run.  Every
+// other path that may change the free blocks ends the run first.  What a
+// cut of the run settles is exactly what cutAtFinger() would, because:
 // - it takes the front of the free block at the finger, as cutAtFinger()
 //   does, under its conditions: r above the bound below the finger, and the
 //   remainder starting inside the free block and inside its block (a run
@@ -236,19 +237,23 @@ void* kavPool::allocSlow(unsigned int size)
 //   finger's (the list head or the header of the free block before it),
 //   stay where they are for the whole run;
 // - the remembered predecessors below the search's block and below the
-//   last freed piece's block only need forgetting when a free block below
-//   those blocks changes; the run starts at the finger and only climbs, so
-//   forgetting them once at the start (if the finger is below) is enough;
-// - the rover (a free block a large piece went to) is never the finger
-//   during a run: a run does not start on it, and a cut only makes new
-//   free blocks;
+//   last freed piece's block need forgetting when a free block below those
+//   blocks changes; the cut that started the run did that for its piece,
+//   which lies below every cut of the run, and nothing remembers them again
+//   while the run lasts;
+// - the rover (a free block a large piece went to) is never the finger:
+//   the finger's free block is the remainder of a cut, made after the
+//   rover was;
 // - a block's first free block follows the finger only if it was the
-//   finger when the run started (cutRun() keeps _cutSlot pointing at it).
+//   finger when the run started (cutRun() keeps _cutSlot pointing at it);
+// - the undo record's free block before the piece is the one before the
+//   finger's free block, as the cut that started the run left it, and the
+//   same for every cut of the run.
 // Watched and audited pools never run: they check every cut.
 void kavPool::startRun()
 {
     const addr_t cut = addr(_cut);
-    if (KAVLIB_POOL_ALWAYS_WATCHED || kavpool::auditedPools || Watch::memcheckOn() || cut == 0 || _cut == _rover)
+    if (KAVLIB_POOL_ALWAYS_WATCHED || kavpool::auditedPools || Watch::memcheckOn() || cut == 0)
         return;
     // Every cut leaves a remainder of 16 bytes or more (one of 8 has a
     // header of its own kind) that starts inside the block.
@@ -266,8 +271,6 @@ void kavPool::settleRun()
     _runLink = prev == 0 ? static_cast<void*>(&_freeList) : ptr(prev);
     _runTag = prev == 0 ? 0 : kavpool::loadWord<false>(prev) & ~nextOf<false>(prev);
     _cutSlot = _cutHome->firstFree == cut ? &_cutHome->firstFree : nullptr;
-    _lastPrev = _cutPrev; // already so when the newest allocation was a cut
-    Index::touched(*this, cut);
     _runSettled = true;
 }
 
