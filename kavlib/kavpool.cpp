@@ -98,7 +98,7 @@ void kavPool::establish(unsigned int size)
     addblock(size);
 }
 
-void kavPool::addblock(unsigned int size)
+void* kavPool::addblock(unsigned int size)
 {
     endRun();
     const unsigned int n = roundSize(size < minBlock ? minBlock : size);
@@ -135,6 +135,7 @@ void kavPool::addblock(unsigned int size)
     _cut = nullptr;           // the new free block may lie below it,
     _roverPrevKnown = false;  // or below the rover
     changed(true);
+    return ptr(left);
 }
 
 void kavPool::release()
@@ -318,9 +319,24 @@ KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r)
                 _lastBlock = _lastCut != 0 && _blockList->next == newest && _blockList->start == piece;
             return piece;
         }
-        // The new block is the only free block large enough: the next pass
-        // cuts the piece from its front.
-        addblock(r);
+        // The new block is the only free block large enough, and so the
+        // first fit: the piece comes from its front, where the finger now
+        // points.  (A request of 0 bytes, or one while memcheck watches,
+        // searches again.)
+        void* const left = addblock(r);
+        if (r == 0)
+            continue;
+        _cut = _blockList->start;
+        _cutHome = _blockList;
+        _cutPrev = left;
+        _cutBelow = r - 8; // every other free block is smaller than r
+        void* piece = cutAtFinger(r);
+        if (piece == nullptr)
+            piece = takeAtFinger(r);
+        if (piece != nullptr) {
+            _lastBlock = _lastCut != 0 && _blockList->next == newest;
+            return piece;
+        }
     }
 }
 

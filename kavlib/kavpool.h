@@ -234,7 +234,7 @@ private:
     bool freeIntoFullBlock(void* ptr, unsigned int r, BlockRecord* home, const BlockRecord* below);
     template <bool memcheckToo>
     void freeLargeWith(void* ptr, unsigned int r, BlockRecord* home);
-    void addblock(unsigned int size);
+    void* addblock(unsigned int size);
     void enlist();
     void unregister();
     void changed(bool freeList) const;
