@@ -206,28 +206,24 @@ void* kavPool::allocSlow(unsigned int size)
     // Sizes above maxSize would round to 0 and reserve nothing.
     KAV_CHECK(size <= maxSize, poolAllocSize);
     const unsigned int r = roundSize(size);
+    const bool again = _cutAgain;
     endRun();
     // The caller found the recycle list of r empty.  The growth step stays
     // a short leaf; everything else is a call.
-    void* piece = cutAtFinger(r);
-    if (piece == nullptr)
-        piece = allocFree(r);
-    // A run starts where a cut left a remainder (whose header and link are
-    // then at hand): not after a piece that took a whole free block, nor
-    // after a recycled one.
-    if (_lastCut == ~addr(piece) && _cut == kavpool::ptr(addr(piece) + r))
-        startRun();
-    return piece;
+    if (void* piece = cutAtFinger(r))
+        return startRun(piece, r, again);
+    return allocFree(r, again);
 }
 
 // A run of cuts.  While a program grows its data, request after request
 // is cut from the front of the free block where the last cut left off (the
 // cut finger), and nothing else touches the free blocks in between but
 // recycled pieces, which never do.  Most of what cutAtFinger() settles for
-// such a cut is then the same for every cut of the run.  After a request
-// that left the finger on its remainder, startRun() finds how far a run
-// can go, alloc() hands the next requests that fit straight to cutRun(),
-// and the first of them settles once what holds for the whole run.  Every
+// such a cut is then the same for every cut of the run.  Once two requests
+// in a row have left the finger on the remainder of their cuts, startRun()
+// finds how far a run can go, alloc() hands the next requests that fit
+// straight to cutRun(), and the first of them settles once what holds for
+// the whole run.  Every
 // other path that may change the free blocks ends the run first.  What a
 // cut of the run settles is exactly what cutAtFinger() would, because:
 // - it takes the front of the free block at the finger, as cutAtFinger()
@@ -251,17 +247,27 @@ void* kavPool::allocSlow(unsigned int size)
 //   finger's free block, as the cut that started the run left it, and the
 //   same for every cut of the run.
 // Watched and audited pools never run: they check every cut.
-void kavPool::startRun()
+void* kavPool::startRun(void* piece, unsigned int r, bool again)
 {
+    // A run starts where the cut of the newest piece left a remainder, whose
+    // header and link are then at hand: not after a piece that took a whole
+    // free block, nor after a recycled one.  And only at the second such
+    // cut in a row: a piece allocated and freed in turn would pay for
+    // starting a run at every allocation and never use it.
     const addr_t cut = addr(_cut);
-    if (KAVLIB_POOL_ALWAYS_WATCHED || kavpool::auditedPools || Watch::memcheckOn() || cut == 0)
-        return;
+    if (KAVLIB_POOL_ALWAYS_WATCHED || kavpool::auditedPools || Watch::memcheckOn() || _lastCut != ~addr(piece) ||
+        cut != addr(piece) + r)
+        return piece;
+    _cutAgain = true;
+    if (!again)
+        return piece;
     // Every cut leaves a remainder of 16 bytes or more (one of 8 has a
     // header of its own kind) that starts inside the block.
     _runEnd = cut + sizeOf<false>(cut);
     const addr_t last = _runEnd - 8, end = _cutHome->end();
     _cutRoom = static_cast<unsigned int>((last < end ? last : end) - cut);
     _runSettled = false; // the rest waits for the run's first cut
+    return piece;
 }
 
 // What the first cut of a run settles for all of them.
@@ -302,10 +308,16 @@ void* kavPool::cutRun(unsigned int r)
 
 // Takes r bytes from the free blocks (the recycle list of r, if any, being
 // empty), adding a block when none is large enough.
-KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r)
+KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r, bool again)
 {
     if (void* piece = takeAtFinger(r))
         return piece;
+    return allocSearch(r, again);
+}
+
+// The rest of allocFree(): a search of the free blocks, or a new block.
+KAVPOOL_NOINLINE void* kavPool::allocSearch(unsigned int r, bool again)
+{
     BlockRecord* const newest = _blockList;
     for (;;) {
         if (_blockList == nullptr)
@@ -317,7 +329,7 @@ KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r)
             // One block added for this piece alone can go back with it.
             if (_blockList != newest)
                 _lastBlock = _lastCut != 0 && _blockList->next == newest && _blockList->start == piece;
-            return piece;
+            return startRun(piece, r, again);
         }
         // The new block is the only free block large enough, and so the
         // first fit: the piece comes from its front, where the finger now
@@ -335,7 +347,7 @@ KAVPOOL_NOINLINE void* kavPool::allocFree(unsigned int r)
             piece = takeAtFinger(r);
         if (piece != nullptr) {
             _lastBlock = _lastCut != 0 && _blockList->next == newest;
-            return piece;
+            return startRun(piece, r, again);
         }
     }
 }
