@@ -319,6 +319,16 @@ private:
     void* _cutPrev;                     ///< the free block before _cut, null when _cut heads the list
     BlockRecord* _cutHome;              ///< the block in which _cut starts
     unsigned int _cutBelow;             ///< no free block below _cut is larger
+    // A run of cuts at _cut (startRun() in kavpool.cpp): what stays the same
+    // for every cut of the run, and whether the next cut may start one.
+    unsigned int _cutRoom = 0;          ///< pieces below this many bytes are cut at _cut; 0: no run
+    std::uintptr_t _runEnd = 0;         ///< where the free block at _cut ends
+    std::uintptr_t _runNext = 0;        ///< the free block after it, 0 if none
+    void* _runLink = nullptr;           ///< the link word naming it: _freeList or the header before
+    std::uintptr_t _runTag = 0;         ///< the bit that link word keeps beside the address
+    std::uintptr_t* _cutSlot = nullptr; ///< its block's first free block, when that is _cut; else null
+    bool _runSettled = false;           ///< the four above are set (by the run's first cut)
+    bool _cutAgain = false;             ///< the last allocation out of line was a cut that could start a run
     void* _rover;                       ///< a free block: where the last large piece went, or null
     BlockRecord* _roverHome = nullptr;  ///< the block in which _rover starts
     std::uintptr_t _roverEnd = 0;       ///< where _rover ends
@@ -339,16 +349,6 @@ private:
     unsigned int _lastFrom = 0;         ///< the size of the free block it was cut from
     bool _lastBlock = false;            ///< that free block was the newest block, added for it
     kavPoolAttachment* _attached = nullptr; ///< memory beside the pool, newest first
-    // A run of cuts at _cut (startRun() in kavpool.cpp): what stays the same
-    // for every cut of the run, and whether the next cut may start one.
-    unsigned int _cutRoom = 0;          ///< pieces below this many bytes are cut at _cut; 0: no run
-    std::uintptr_t _runEnd = 0;         ///< where the free block at _cut ends
-    std::uintptr_t _runNext = 0;        ///< the free block after it, 0 if none
-    void* _runLink = nullptr;           ///< the link word naming it: _freeList or the header before
-    std::uintptr_t _runTag = 0;         ///< the bit that link word keeps beside the address
-    std::uintptr_t* _cutSlot = nullptr; ///< its block's first free block, when that is _cut; else null
-    bool _runSettled = false;           ///< the four above are set (by the run's first cut)
-    bool _cutAgain = false;             ///< the last allocation out of line was a cut that could start a run
 
     static kavPool* _pools;             ///< registry head: the newest pool
     static kavPool* _mainPool;          ///< the main pool
