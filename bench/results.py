@@ -308,17 +308,16 @@ NOTES = """\
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
 unsynchronized_pool_resource).**  Met in this run at every size (worst
-0.224 against malloc, the LIFO batch of 64 bytes; 0.145 against the pool
-resource, LIFO of 256 bytes).  In the two other full runs of the same
-code, with the repetitions interleaved as here, the target against malloc
-was met in the first (worst 0.231) and the one against the pool resource
-missed there by one case of fourteen (LIFO of 256 bytes, 0.153); in the
-second both were missed by two cases: against malloc the hot pair of 24
-bytes (0.264: the pool 1.34 ns instead of its usual 0.80) and the LIFO
-batch of 24 bytes (0.256: 2.11 ns instead of 1.73), against the pool
-resource the LIFO batches of 64 and 504 bytes (0.167 and 0.165: 2.26 and
-2.57 ns instead of 1.88 to 1.97).  These cases sit on their limits, and the noise between two
-runs decides them.  Every allocation of a
+0.222 against malloc and 0.146 against the pool resource, both the LIFO
+batch of 64 bytes).  In the two other full runs of the same code, with the
+repetitions interleaved as here, the target against the pool resource was
+met in both (worst 0.147 and 0.145), the one against malloc in the first
+(worst 0.219) and missed in the second by one case of fourteen, the hot
+pair of 24 bytes (0.251: the pool 1.25 ns instead of its usual 0.81 to
+0.83).  In the three full runs of the code before, each target was missed
+by one or two cases in one or two runs (0.153 to 0.167 against the pool
+resource, 0.256 and 0.264 against malloc).  These cases sit on their
+limits, and the noise between two runs decides them.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -329,7 +328,7 @@ each allocation, updates `_rmem` and tests for a watched pool, and each free
 tests for a null pointer and a zero size, as every call must.
 `ref_freelist` and `ref_shared` pop the same chain with none of that work
 around it: they show what a free list with the pool's layout can do at best,
-and kavPool's batches take 0.8 to 1.6 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
+and kavPool's batches take 0.9 to 1.5 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
 matters on this processor: a pool is shared and its slow paths are calls, so
 each pop reloads the head that the pop before stored, and the processor hands
 that store to the load at once only when the address has no index register.
@@ -338,9 +337,9 @@ head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
 pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
 support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
 
-**Pooled objects (new (pool) T and delete).**  Met in this run (0.413 and
-0.476) and in the two other full runs of the same code (0.322 to 0.350,
-0.446 to 0.499); in earlier full runs of the same paths the LIFO batch of 32-byte
+**Pooled objects (new (pool) T and delete).**  Met in this run (0.419 and
+0.483) and in the two other full runs of the same code (0.413 to 0.492,
+0.316 to 0.360); in earlier full runs of the same paths the LIFO batch of 32-byte
 objects came to 0.478, 0.507 and 0.510 of the global new and delete: on the
 line, from the noise between two runs.
 
@@ -433,12 +432,13 @@ microseconds on this virtual machine), and a search that ends at an empty
 slot reads many slots at 7 slots in 8: there kavString takes longer than
 the chain walk.  The written chain walk (`kavString_chain`) grows linearly
 with N instead: at 100 000 words each chain holds 24 elements.  At 100 000
-words kavString took 101.0 ns a word in this run, unordered_set 96.2 ns
-(1.051); in the two other full runs of the same code 126.9 against 118.5
-ns (1.071) and 101.0 against 89.2 ns (1.132).  In the three full runs
-before them, with the same string code, 103.2 against 94.9 ns (1.088),
-111.0 against 90.2 ns (1.231) and 114.6 against 94.1 ns (1.218); in the
-five before those, kavString took 101.0 to 149.1 ns and unordered_set 91.8 to
+words kavString took 104.5 ns a word in this run, unordered_set 94.9 ns
+(1.102); in the two other full runs of the same code 95.8 against 90.0 ns
+(1.065) and 104.0 against 96.7 ns (1.075).  In the six full runs before
+them, with the same string code, 101.0 against 96.2 ns (1.051), 126.9
+against 118.5 ns (1.071), 101.0 against 89.2 ns (1.132), 103.2 against
+94.9 ns (1.088), 111.0 against 90.2 ns (1.231) and 114.6 against 94.1 ns
+(1.218); in the five before those, kavString took 101.0 to 149.1 ns and unordered_set 91.8 to
 138.4 ns (0.971 to 1.196: met in one); in earlier runs of the same string code kavString took 121.9 to
 131.1 ns and unordered_set 119.3 to 204.6 ns (0.631 to 1.021).  Side by
 side, the string code before and after the pool's block map took 110 to
@@ -456,16 +456,15 @@ three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
 **Pieces of 600 and 8000 bytes in batches of 1000.**  Met in this run in
-every order, with the least margin in random order of 600 bytes (0.937:
-the pool 17.1 ns a pair, malloc 18.3 ns; 8000 bytes 0.586 to 0.738), and in
-the first of the two other full runs of the same code (0.519 to 0.859).
-The second missed LIFO of 8000 bytes (1.264) and random order of 600 bytes
-(1.074): the pool took 21.9 and 28.9 ns a pair there instead of 12.4 and
-16.8 to 17.1 in the other two runs, in a run where malloc's LIFO of 600
-bytes also took 29.5 ns instead of 16.6 to 17.1: the machine.  In random
-order of 8000 bytes the pool took 17.8 to 18.8 ns a pair in the three runs
-(0.58 to 0.77 of malloc); the code before took 26.3 to 27.6 ns in three
-full runs, which came to 1.249, 1.376 and 0.765 of malloc: malloc's own
+every order, with the least margin in random order of 8000 bytes (0.897:
+the pool 19.2 ns a pair, malloc 21.4 ns; 600 bytes 0.682 to 0.826), and in
+the two other full runs of the same code (worst 0.992, random order of
+8000 bytes, where malloc took 18.1 ns a pair; and 0.987, LIFO of 8000
+bytes, where the pool took 17.1 ns instead of 12.9 to 13.1 in the other
+two).  In random order of 8000 bytes the pool took 18.0 to 19.2 ns a pair
+in the three runs; the code before the full-block path below took 26.3 to
+27.6 ns in three full runs, which came to 1.249, 1.376 and 0.765 of
+malloc: malloc's own
 time depends on the state in which the cases before leave its heap (19 to 46 ns a pair of 8000
 bytes in random order in the last seven full runs).  On a fresh heap, in a driver of the
 same loops (one process per measurement, medians of 11), random order of
@@ -527,35 +526,61 @@ the index's thirteen, which costs nothing here: a record is freed whole.
 (of the allocations, 0.01 % reach 512 bytes in xml, 0.2 % in json, 0.8 % in
 hash, 2.3 % in sql, 6 % in cxx), so a recycle list serves every piece whose
 size was freed before, and nearly every other piece is cut where the last
-cut left off (92 % of the cuts of json, 97 % of hash), most of them on the
-short path.
-That path cut the instructions of a replay by 39 to 45 % on json, xml and
-hash (callgrind), less on cxx (11 %) and sql (1 %), whose cuts more often
-need a search.  Most of what remains of kavPool's time is the replay
+cut left off (92 % of the cuts of json, 97 % of hash).  Such cuts come in
+runs, with nothing in between but recycled pieces coming and going.  Once
+two requests in a row have been cut there, the pool notes how far the free
+block at that point reaches, and the next requests that fit are cut in
+about 30 instructions out of line: the remainder's header, the one link
+that names it and the undo record are written from what stays the same for
+the whole run (the free block after it, that link, its block's record),
+with nothing looked up or decoded.  Any other change of the free blocks
+ends the run; the differential tests against the plain model check the
+addresses, statistics and headers.  A piece cut from a block added for it
+is cut at once, where the pool used to search a second time.  Callgrind,
+two replays: xml 66.4 M instructions before, 57.1 M now; json 65.9 and
+56.4 M; hash 63.2 and 50.9 M (mimalloc 41.0, 42.3 and 42.0 M); cxx and sql,
+whose pieces mostly come off recycle lists, 49.9 and 50.6 M, 33.9 and
+34.6 M.  Of what remains on xml and json, about a sixth is the first-fit
+search for a small request that no longer fits at the end of a run (about
+22 000 in two replays; on json 39 % of them end in an older block, 34 % in
+a newer one and 20 % in a new block, on xml 27, 22 and 24 %, and 26 % in
+the block where the run was): first fit in address order fills the tails
+that older blocks left behind, and each such search is a descent of the
+tree of block records.  Adding blocks (two heap calls and the index) is
+about another tenth.  Most of kavPool's time is the replay
 touching the pieces: in a profile of the hash replay, 70 % of the replay
-loop's samples sit on the read of a piece's last byte before its free, the
-same work for every allocator.  kavPool is below malloc on every trace, and
-below half of it on hash in every run.  xml came to 0.533 in this run and
-to 0.414 and 0.400 in the two other full runs of the same code (below half
-in every earlier full run but one, 0.575); json to 0.498, 0.493 and 0.527
-(0.350 to 0.579 in earlier ones, 0.442 to 0.484 before the map of a pool's
-blocks, which adds 1.5 % to the instructions of a json or xml replay).  So
-the third trace below half is met in one of the three runs, missed by xml
-in this one and by json in the other (the free path of pieces that have a
-block to themselves serves only pieces of 512 bytes or more, which these
-programs seldom ask for).  cxx and sql came to 0.53 to 0.63, where malloc serves the small
-requests from its per-size caches about as fast as a recycle list does.
-Against mimalloc the pool is at most 1.0 on cxx and sql in each of the
-three runs, and on hash, xml or json in some earlier ones: two of five in
-this run (cxx 0.975, sql 0.878; hash 1.137, xml 1.121, json 1.213) and in
-the other two (xml 1.006 in one of them), one to four of five in earlier
-ones (mimalloc's own time for json moved from 5.4 to 25.9 ns an operation
-between two of them):
-mimalloc's size-segregated pages give a program
-that allocates many small pieces of one size better locality than one
-address-ordered block per 8000 bytes, and its own caches are as short a
+loop's samples sat on the read of a piece's last byte before its free, the
+same work for every allocator.
+
+kavPool is below malloc on every trace in every run, and below half of it
+on hash (0.23 to 0.26) and on two or three of the others: this run json
+0.397 and xml 0.413; the two other full runs of the same code xml 0.519,
+json 0.484 and json 0.468, xml 0.361 (met in two of the three runs; in the
+three runs of the code before the runs of cuts, in one).  cxx and sql came to 0.55 to 0.63,
+where malloc serves the small requests from its per-size caches about as
+fast as a recycle list does.  Against mimalloc the pool is at most 1.0 on
+cxx and sql in every run (0.91 to 0.96, 0.80 to 0.90), and three of five
+in this run (hash 0.749; json 1.071, xml 1.213), two of five in the two
+other full runs of the same code (hash 1.087 and 1.076, xml 1.085 and
+1.040, json 1.200 and 1.220).  In three full runs of the code before its
+last two changes (a run then started at the first cut, and the search was
+not yet split off the whole-block take), three or four of five: hash
+1.031, 0.791 and 1.007, xml 0.962, 1.069 and 0.941, json 1.097, 0.956 and
+1.189; the xml and json replays of the two take the same instructions
+within 0.1 %, and paired runs of the two binaries (30 each) gave 0.95 to
+1.03 of each other's times, so the difference is the machine.  In the three full runs before the runs of cuts, two of five
+(hash 1.137 to 1.221, xml 1.006 to 1.121, json 1.213 to 1.275).  On this
+machine mimalloc's own time for one trace moves by a fifth between runs
+(xml 8.4 to 9.6 ns an operation in the first two runs above, 13.9 in
+this one, where everything ran slower).  mimalloc's size-segregated pages
+give a program that allocates many small pieces of one size better
+locality than one address-ordered block per 8000 bytes: callgrind's cache
+simulation of two hash replays counts 27 700 last-level read misses in the
+replay loop for kavPool (all but a few on the reads of the pieces before
+their frees) and 7 700 for mimalloc; and its own caches are as short a
 path as a recycle list.
-Where the pool is above mimalloc it is for that reason; the footprint follows from
+Where the pool is above mimalloc, that locality and the searches above are
+why; the footprint follows from
 the algorithm (1.00 to 1.05 times the trace's peak of live rounded bytes,
 1.28 on sql).  The figures above come from `trace_bench` with glibc's
 trimming turned off for the whole process (`mallopt(M_TRIM_THRESHOLD)` in
