@@ -251,12 +251,15 @@ void* kavPool::startRun(void* piece, unsigned int r, bool again)
 {
     // A run starts where the cut of the newest piece left a remainder, whose
     // header and link are then at hand: not after a piece that took a whole
-    // free block, nor after a recycled one.  And only at the second such
-    // cut in a row: a piece allocated and freed in turn would pay for
-    // starting a run at every allocation and never use it.
+    // free block, nor after a recycled one.  (Where blocks touch, the next
+    // free block may begin right after a piece that took a whole one: no
+    // remainder, and perhaps the rover, which a run's cuts never look at.)
+    // And only at the second such cut in a row: a piece allocated and freed
+    // in turn would pay for starting a run at every allocation and never
+    // use it.
     const addr_t cut = addr(_cut);
     if (KAVLIB_POOL_ALWAYS_WATCHED || kavpool::auditedPools || Watch::memcheckOn() || _lastCut != ~addr(piece) ||
-        cut != addr(piece) + r)
+        _lastFrom == r || cut != addr(piece) + r)
         return piece;
     _cutAgain = true;
     if (!again)

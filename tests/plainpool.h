@@ -11,7 +11,8 @@
 // `heapWatch::watching` (the pool's blocks; block records are smaller) and,
 // while `heapWatch::placing`, places those blocks in an arena: growing up
 // from its middle and down from it, side by side or with a gap, so that free
-// blocks run on from one block into the next.  It counts the heap calls that
+// blocks run on from one block into the next (with `placingDown`, each right
+// below the one before).  It counts the heap calls that
 // succeed, and while `heapWatch::armed` fails the `failAt`th call with
 // std::bad_alloc.  It defines operator new and delete: include this header in
 // one file of a program only.
@@ -37,6 +38,7 @@ namespace heapWatch {
 
 inline bool watching = false;
 inline bool placing = false;
+inline bool placingDown = false; // with placing: each block right below the one before
 inline std::vector<std::pair<addr_t, std::size_t>> blocksMade; // address, size
 inline char* arena = nullptr;
 inline std::size_t arenaSize = 0, arenaLow = 0, arenaHigh = 0;
@@ -77,6 +79,12 @@ inline void useArena(std::size_t size)
 // Room for `n` bytes in the arena, or null when it is full.
 inline void* place(std::size_t n)
 {
+    if (placingDown) { // a layout that a test spells out
+        if (arenaLow < n)
+            return nullptr;
+        arenaLow -= n;
+        return arena + arenaLow;
+    }
     // Mostly side by side or a few bytes apart; now and then megabytes apart,
     // so that a pool's blocks lie far from each other in its block map.
     const std::uint64_t kind = placement() % 64;

@@ -12,7 +12,9 @@
 
 #include "../bench/trace.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -203,6 +205,40 @@ TEST_F(kavLibTest, MatchesThePlainWalkInALargePool)
     useArena(std::size_t(96) << 20);
     ASSERT_NE(arena, nullptr);
     compareLarge(true, 4);
+    useArena(0);
+}
+
+// A piece that takes a whole free block is no cut that leaves the rest of
+// it at the finger, even where the next free block begins right after it
+// (the blocks side by side, never merged when added): that free block is
+// then no remainder, and may be the rover, the free block where the last
+// large piece went.  A run of cuts started there left the rover on a piece
+// that it cut, and a piece given back above it in its block was linked in
+// after that piece, through the program's data.
+TEST_F(kavLibTest, AWholeFreeBlockTakenNextToAnotherStartsNoRun)
+{
+    useArena(std::size_t(1) << 20);
+    ASSERT_NE(arena, nullptr);
+    placing = placingDown = true;
+    {
+        Pair both;
+        const addr_t rover = both.alloc(16000);
+        both.free(rover, 16000);               // the rover, a block of its own
+        both.establish(8000);                  // a free block that ends where it begins
+        both.establish(8000);                  // and one below that,
+        both.alloc(16);                        // cut from the front
+        const addr_t whole = both.alloc(8000); // the free block below the rover, whole
+        EXPECT_EQ(whole + 8000, rover);
+        const addr_t front = both.alloc(8000); // the rover's front
+        EXPECT_EQ(front, rover);
+        std::memset(reinterpret_cast<void*>(front), 0, 8000);
+        const addr_t back = both.alloc(8000);  // the rest of its block
+        both.free(back, 8000);
+        both.check(true);
+        const auto* data = reinterpret_cast<const unsigned char*>(front);
+        EXPECT_EQ(std::count(data, data + 8000, 0), 8000) << "the pool wrote into a live piece";
+    }
+    placing = placingDown = false;
     useArena(0);
 }
 
