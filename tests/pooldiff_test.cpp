@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
