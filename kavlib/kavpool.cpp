@@ -279,7 +279,9 @@ void kavPool::settleRun()
     const addr_t cut = addr(_cut), prev = addr(_cutPrev);
     _runNext = nextOf<false>(cut);
     _runLink = prev == 0 ? static_cast<void*>(&_freeList) : ptr(prev);
-    _runTag = prev == 0 ? 0 : kavpool::loadWord<false>(prev) & ~nextOf<false>(prev);
+    // The link names the finger's free block; on tagged layouts its word
+    // also carries the bit that marks the free block before as 8 bytes.
+    _runTag = kavpool::tagged && prev != 0 ? kavpool::loadWord<false>(prev) & kavpool::tinyBit : 0;
     _cutSlot = _cutHome->firstFree == cut ? &_cutHome->firstFree : nullptr;
     _runSettled = true;
 }
