@@ -223,9 +223,12 @@ void* kavPool::allocSlow(unsigned int size)
 // in a row have left the finger on the remainder of their cuts, startRun()
 // finds how far a run can go, alloc() hands the next requests that fit
 // straight to cutRun(), and the first of them settles once what holds for
-// the whole run.  Every
-// other path that may change the free blocks ends the run first.  What a
-// cut of the run settles is exactly what cutAtFinger() would, because:
+// the whole run.  A cut of the run only moves the finger; the header of the
+// free block there, the link word that names it and its block's first free
+// block are written once, by writeRun(), when the run ends or something
+// walks the free blocks while it lasts.  Every other path that may change
+// or read the free blocks ends the run first.  What the cuts of a run and
+// writeRun() settle is exactly what cutAtFinger() would, cut by cut, because:
 // - it takes the front of the free block at the finger, as cutAtFinger()
 //   does, under its conditions: r above the bound below the finger, and the
 //   remainder starting inside the free block and inside its block (a run
@@ -242,10 +245,15 @@ void* kavPool::allocSlow(unsigned int size)
 //   the finger's free block is the remainder of a cut, made after the
 //   rover was;
 // - a block's first free block follows the finger only if it was the
-//   finger when the run started (cutRun() keeps _cutSlot pointing at it);
+//   finger when the run started (settleRun() points _cutSlot at it);
+// - nothing reads the words that writeRun() writes before it has: the
+//   paths out of line end the run first, fblocks() and the report write
+//   them first, and the words of the pieces cut meanwhile are the
+//   program's;
 // - the undo record's free block before the piece is the one before the
 //   finger's free block, as the cut that started the run left it, and the
-//   same for every cut of the run.
+//   same for every cut of the run; the rest of the record, read only once
+//   the run has ended, follows from the last cut's address (closeRun()).
 // Watched and audited pools never run: they check every cut.
 void* kavPool::startRun(void* piece, unsigned int r, bool again)
 {
@@ -283,32 +291,55 @@ void kavPool::settleRun()
     // also carries the bit that marks the free block before as 8 bytes.
     _runTag = kavpool::tagged && prev != 0 ? kavpool::loadWord<false>(prev) & kavpool::tinyBit : 0;
     _cutSlot = _cutHome->firstFree == cut ? &_cutHome->firstFree : nullptr;
+    _runStart = cut;
     _runSettled = true;
 }
 
 // One cut of a run: r bytes from the front of the free block at _cut,
-// which keeps more than 8 bytes after them, inside its block.  The
-// remainder gets the header of a free block of 16 bytes or more.
+// which keeps more than 8 bytes after them, inside its block.  Only the
+// finger moves: the remainder's header (a free block of 16 bytes or more)
+// and the words that name it wait for writeRun().
 void* kavPool::cutRun(unsigned int r)
 {
     if (!_runSettled)
         settleRun();
     const addr_t cur = addr(_cut);
     const addr_t rest = cur + r;
-    const unsigned int remainder = static_cast<unsigned int>(_runEnd - rest);
-    kavpool::storeWord<false>(rest, _runNext);
-    kavpool::storeSize<false>(rest + sizeof(addr_t), remainder);
-    kavpool::storeWord<false>(addr(_runLink), rest | _runTag);
     _fmem -= r;
-    if (_cutSlot != nullptr)
-        *_cutSlot = rest;
     _cut = ptr(rest);
     _cutRoom -= r;
-    _lastCut = ~cur;
-    _lastSize = r;
-    _lastFrom = remainder + r;
-    _lastBlock = false;
+    _lastCut = ~cur; // the rest of the undo record waits for closeRun()
     return ptr(cur);
+}
+
+// Ends a settled run: writes its free block back and completes the undo
+// record when the newest allocation is the run's last cut, whose piece
+// ends where the finger now stands.
+void kavPool::closeRun()
+{
+    writeRun();
+    const addr_t cur = ~_lastCut;
+    if (_lastCut != 0 && cur >= _runStart) {
+        _lastSize = static_cast<unsigned int>(addr(_cut) - cur);
+        _lastFrom = static_cast<unsigned int>(_runEnd - cur);
+        _lastBlock = false;
+    }
+    _runSettled = false;
+}
+
+// Writes what the cuts of a settled run left unwritten: the header of the
+// free block at _cut, the link word that names it and its block's first
+// free block.  Ending the run calls it, and so do the walks of the free
+// blocks that may come while a run lasts (fblocks() and the report).  It
+// changes none of the pool's own state, only those words in its blocks.
+void kavPool::writeRun() const
+{
+    const addr_t cut = addr(_cut);
+    kavpool::storeWord<false>(cut, _runNext);
+    kavpool::storeSize<false>(cut + sizeof(addr_t), static_cast<unsigned int>(_runEnd - cut));
+    kavpool::storeWord<false>(addr(_runLink), cut | _runTag);
+    if (_cutSlot != nullptr)
+        *_cutSlot = cut;
 }
 
 // Takes r bytes from the free blocks (the recycle list of r, if any, being
@@ -935,6 +966,8 @@ unsigned int kavPool::ablocks() const
 
 unsigned int kavPool::fblocks() const
 {
+    if (_runSettled)
+        writeRun();
     unsigned int n = 0;
     for (addr_t b = addr(_freeList); b != 0; b = nextOf(b))
         ++n;

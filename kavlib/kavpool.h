@@ -225,9 +225,13 @@ private:
     // change the free blocks calls it first.
     void endRun()
     {
+        if (_runSettled)
+            closeRun();
         _cutRoom = 0;
         _cutAgain = false;
     }
+    void closeRun();
+    void writeRun() const;
     void* takeAtFinger(unsigned int r);
     void* cutDone(std::uintptr_t cur, std::uintptr_t prev, unsigned int r, unsigned int from);
     void checkFit(std::uintptr_t cur, unsigned int r) const;
@@ -327,7 +331,8 @@ private:
     void* _runLink = nullptr;           ///< the link word naming it: _freeList or the header before
     std::uintptr_t _runTag = 0;         ///< the bit that link word keeps beside the address
     std::uintptr_t* _cutSlot = nullptr; ///< its block's first free block, when that is _cut; else null
-    bool _runSettled = false;           ///< the four above are set (by the run's first cut)
+    std::uintptr_t _runStart = 0;       ///< where the run's first cut was
+    bool _runSettled = false;           ///< the five above are set (by the run's first cut) and the run not yet closed
     bool _cutAgain = false;             ///< the last allocation out of line was a cut that could start a run
     void* _rover;                       ///< a free block: where the last large piece went, or null
     BlockRecord* _roverHome = nullptr;  ///< the block in which _rover starts
