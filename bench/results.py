@@ -306,27 +306,25 @@ def machine():
 NOTES = """\
 ## Where a target is missed, and why
 
-Four full runs of the final code were made one after the other; this is
-the last.  The third ran through a slow spell of the machine: targets whose
-code had not changed in many runs missed there (interning the identifier
-stream and the prose 0.851 and 0.740 of unordered_set, the prose 1.717 of
-flat_hash_set, pooled objects 0.529, recycled batches 0.272 and 0.196).
-The notes give the figures of all four where they decide a target.
+Three full runs of the final code were made one after the other; this is
+the last.  The notes give the figures of all three where they decide a
+target, and of the runs of earlier code where they help.
 
 **Recycled pieces in batches of 1000 (kavPool against malloc and
-unsynchronized_pool_resource).**  Against the pool resource met in this
-run at every size (worst 0.146, the LIFO batch of 256 bytes); against
-malloc missed by one case of fourteen, the hot pair of 24 bytes (0.253:
-the pool 1.30 ns instead of its usual 0.80 to 0.90).  In the three other
-full runs of the same code, with the repetitions interleaved as here, both
-were met in the first two (worst 0.234 and 0.225 against malloc, 0.144
-and 0.128 against the pool resource) and missed in the slow third by one
-case each (0.272, the LIFO batch of 24 bytes, and 0.196, that of 200
-bytes).  In the three full runs of the code before, with the same recycle
-paths, the target against the pool resource was met in all three and the
-one against malloc in two (0.251, the hot pair of 24 bytes, in the other).
-These cases sit on their limits, and the noise between two runs decides
-them.  Every allocation of a
+unsynchronized_pool_resource).**  Against malloc met in this run at
+every size (worst 0.222, the LIFO batch of 40 bytes) and in the two other
+full runs of the same code (0.220 and 0.242).  Against the pool resource
+missed in this run by the LIFO batches of 200 and 256 bytes (0.151 and
+0.155), and in the two other runs by one LIFO batch each (256 bytes 0.156,
+64 bytes 0.152): the pool takes 1.9 to 2.2 ns a pair there, the pool
+resource 12.9 to 14.1 ns.  The same inline paths met it in three of the
+four full runs before (0.146, 0.144 and 0.128; 0.196 in a slow spell of
+the machine) and came to 0.150 to 0.161 in three runs of the code between
+(whose changes lie outside the recycle paths).  Against malloc those runs missed
+by one case in two of seven (the hot pair of 24 bytes at 0.253, where the
+pool took 1.30 ns instead of its usual 0.80 to 0.90, and the LIFO batch of
+24 bytes at 0.272 in the slow spell).  These cases sit on their limits, and
+the noise between two runs decides them.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -337,20 +335,21 @@ each allocation, updates `_rmem` and tests for a watched pool, and each free
 tests for a null pointer and a zero size, as every call must.
 `ref_freelist` and `ref_shared` pop the same chain with none of that work
 around it: they show what a free list with the pool's layout can do at best,
-and kavPool's batches take 1.2 to 1.5 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
+and kavPool's LIFO batches take 1.3 to 1.4 times their time in this run (0.8 to 2.3 in earlier ones).  One detail of the code
 matters on this processor: a pool is shared and its slow paths are calls, so
 each pop reloads the head that the pop before stored, and the processor hands
 that store to the load at once only when the address has no index register.
 kavPool therefore addresses a head through a pointer of its own; with the
 head addressed as `_recycleList[c]` a batch of 8-byte pieces took 4.1 ns per
 pair instead of 2.7 to 2.9 ns on this machine.  A build without valgrind
-support (`-DKAVLIB_VALGRIND=OFF`) is no faster.
+support (`-DKAVLIB_VALGRIND=OFF`) is no faster, and prefetching the new
+head's link at each pop made every case slower (LIFO batches by 2 to 8 %,
+hot pairs by about half), so the pool does not.
 
-**Pooled objects (new (pool) T and delete).**  Met in this run (0.398 and
-0.493) and in the first two other full runs of the same code (0.411 and
-0.491, 0.410 and 0.492); the LIFO batch came to 0.529 in the slow third.
-In earlier full runs of the same paths the LIFO batch of 32-byte
-objects came to 0.478, 0.507 and 0.510 of the global new and delete: on the
+**Pooled objects (new (pool) T and delete).**  Met in this run (0.362 and
+0.453) and in the two other full runs of the same code (0.421 and 0.475,
+0.417 and 0.492).  In earlier full runs of the same paths the LIFO batch of
+32-byte objects came to 0.478 to 0.529 of the global new and delete: on the
 line, from the noise between two runs.
 
 **Global heap calls.**  A pool takes memory from the global heap one block
@@ -442,10 +441,12 @@ microseconds on this virtual machine), and a search that ends at an empty
 slot reads many slots at 7 slots in 8: there kavString takes longer than
 the chain walk.  The written chain walk (`kavString_chain`) grows linearly
 with N instead: at 100 000 words each chain holds 24 elements.  At 100 000
-words kavString took 101.4 ns a word in this run, unordered_set 99.9 ns
-(1.015); in the three other full runs of the same code 142.1 against
-171.1 ns (0.830), 98.7 against 103.9 ns (0.949) and 97.8 against 96.0 ns
-(1.019).  In the nine full runs before them, with the same string code,
+words kavString took 111.3 ns a word in this run, unordered_set 105.8 ns
+(1.052); in the two other full runs of the same code 104.9 against 102.2
+ns (1.026) and 131.3 against 136.0 ns (0.965).  In the four full runs
+before them, with the same string code, 101.4 against 99.9 ns (1.015),
+142.1 against 171.1 ns (0.830), 98.7 against 103.9 ns (0.949) and 97.8
+against 96.0 ns (1.019); in the nine before those,
 104.5 against 94.9 ns (1.102), 95.8 against 90.0 ns (1.065), 104.0
 against 96.7 ns (1.075), 101.0 against 96.2 ns (1.051), 126.9
 against 118.5 ns (1.071), 101.0 against 89.2 ns (1.132), 103.2 against
@@ -468,12 +469,12 @@ three to four and a half times faster (see the tables).  `kavString::isEqual`
 is a virtual call and costs about as much as comparing two short std::strings.
 
 **Pieces of 600 and 8000 bytes in batches of 1000.**  Met in this run in
-every order, with the least margin in random order of 600 bytes (0.872:
-the pool 16.4 ns a pair, malloc 18.8 ns; 8000 bytes 0.551 to 0.706), and in
-the three other full runs of the same code (worst 0.883, random order of
-8000 bytes; 0.918, random order of 600 bytes; 0.754, random order of 8000
-bytes).  In random order of 8000 bytes the pool took 18.7 to 19.4 ns a pair
-in the four runs; the code before the full-block path below took 26.3 to
+every order, with the least margin in random order of 600 bytes (0.896:
+the pool 16.4 ns a pair, malloc 18.3 ns; 8000 bytes 0.529 to 0.725), and in
+the two other full runs of the same code (worst 0.937 and 0.884, both in
+random order of 8000 bytes).  In random order of 8000 bytes the pool took
+18.0 to 18.8 ns a pair in the three runs (18.7 to 19.4 ns in the four
+full runs before, and 24.2 ns once in the runs between); the code before the full-block path below took 26.3 to
 27.6 ns in three full runs, which came to 1.249, 1.376 and 0.765 of
 malloc: malloc's own
 time depends on the state in which the cases before leave its heap (19 to 46 ns a pair of 8000
@@ -541,10 +542,14 @@ cut left off (92 % of the cuts of json, 97 % of hash).  Such cuts come in
 runs, with nothing in between but recycled pieces coming and going.  Once
 two requests in a row have been cut there, the pool notes how far the free
 block at that point reaches, and the next requests that fit are cut in
-about 30 instructions out of line: the remainder's header, the one link
-that names it and the undo record are written from what stays the same for
-the whole run (the free block after it, that link, its block's record),
-with nothing looked up or decoded.  Any other change of the free blocks
+a dozen instructions out of line that only move the finger and note the
+piece.  The remainder's header, the one link that names it, its block's
+first free block and the rest of the undo record are written once, when
+the run ends, from what stays the same for the whole run (the free block
+after it, that link, its block's record), with nothing looked up or
+decoded; fblocks() and the report write them first when they walk the
+free blocks while a run lasts.  (Written at every cut, as before, the cut
+took about 30 instructions.)  Any other change of the free blocks
 ends the run; the differential tests against the plain model check the
 addresses, statistics and headers, and so does the pool's fuzzer in a
 build without AddressSanitizer (whose pools are watched and never run).  A
@@ -553,10 +558,11 @@ blocks touch, the free block right after a piece that took a whole one is
 no remainder (that fuzzer found a run started there).  A piece cut from a
 block added for it is cut at once, where the pool used to search a second
 time.  Callgrind, two replays: xml 66.4 M instructions before the runs,
-57.2 M now; json 65.9 and 56.6 M; hash 63.2 and 51.0 M (mimalloc 41.0,
-42.3 and 42.0 M); cxx and sql, whose pieces mostly come off recycle lists,
-49.9 and 50.6 M, 33.9 and 34.7 M.  Of what remains on xml and json, about
-a sixth is the first-fit search for a small request that no longer fits
+57.2 M with a header written at every cut, 51.0 M now; json 65.9, 56.6
+and 50.7 M; hash 63.2, 51.0 and 43.3 M (mimalloc 41.0, 42.3 and 42.0 M);
+cxx and sql, whose pieces mostly come off recycle lists, 50.3 and 34.7 M
+now (mimalloc 49.8 and 36.5 M).  Of what remains on xml and json, about
+a fifth is the first-fit search for a small request that no longer fits
 at the end of a run (about 22 000 in two replays; on json 39 % of them end
 in an older block, 34 % in a newer one and 20 % in a new block, on xml 27,
 22 and 24 %, and 26 % in the block where the run was): first fit in
@@ -566,31 +572,34 @@ spend less there were measured and not kept, each changing the xml, json
 and hash replays by less than 3 % one way or the other: searches for a
 small size starting from where the last search for it ended, the finger
 going back to the run after a small request was served from an older
-block, and a shortcut for a request that no free block can serve.  Adding
-blocks (two heap calls and the index) is about another tenth.  Most of
+block, and a shortcut for a request that no free block can serve; nor
+was setting a block's largest free block when a run ends in the block's
+only one (searches that find a block's bound out of date were not what
+they cost).  Adding blocks (two heap calls and the index) is about
+another tenth.  Most of
 kavPool's time is the replay touching the pieces: in a profile of the
 hash replay, 70 % of the replay loop's samples sat on the read of a
 piece's last byte before its free, the same work for every allocator.
 
-kavPool is below malloc on every trace in every run, and below half of it
-on at least three traces in three of the four full runs of the final code:
-this run cxx 0.421, hash 0.401, json 0.420, xml 0.401 (sql 0.594); the
-other three hash 0.102, 0.216 and 0.193, json 0.496, 0.441 and 0.513, xml
-0.345, 0.449 and 0.436 (json missed it in the slow third).  cxx and sql
-came to 0.42 to 0.66, where malloc serves the small requests from its
-per-size caches about as fast as a recycle list does.  Against mimalloc
-the pool is at most 1.0 on four of five traces in this run (cxx 0.972,
-json 0.814, sql 0.915, xml 0.858; hash 1.472) and in the first two other
-runs (cxx 0.862 and 0.898, hash 0.615 and 0.895, sql 0.794 and 0.878,
-json 0.836 in the first, xml 0.985 in the second; xml 1.354 and json
-1.419), on two in the slow third (hash 0.921, sql 0.841).  In the three
-full runs of the code before the last fix (the same instructions within
-0.2 %), three of five in one and two of five in two (hash 0.749, 1.087
-and 1.076, xml 1.213, 1.085 and 1.040, json 1.071, 1.200 and 1.220); in
-the three before the runs of cuts, two of five.  On this machine the
-ratio of one trace moves by half between runs: hash came to 0.615 of
-mimalloc in the first run (mimalloc 20.5 ns an operation, kavPool 12.6)
-and 1.472 in this one (6.1 and 8.9).  The hash replay frees Perl's
+kavPool is below malloc on every trace in every run.  Below half of it
+on at least three traces: missed in this run, where json came to 0.585
+(hash 0.124, xml 0.360; cxx 0.606, sql 0.651), and met in the two other
+full runs of the same code (hash 0.196 and 0.255, json 0.421 and 0.419,
+xml 0.370 and 0.404).  json is the trace that decides it, and its time
+moves most between runs: the pool took 7.2 to 10.4 ns an operation on it
+in these three runs and 0.419 to 0.585 of malloc (0.383 to 0.568 in the
+seven full runs of the code before).  cxx and sql come to 0.56 to 0.66,
+where malloc serves the small requests from its per-size caches about as
+fast as a recycle list does.  Against mimalloc the pool is at most 1.0 on
+four of five traces in this run (cxx 0.880, hash 0.811, sql 0.916, xml
+0.984; json 1.430) and on three in the two others (cxx 0.922 and 0.914,
+sql 0.851 and 0.906, hash 0.824 in the first and json 0.943 in the
+second; xml 1.228 and 1.112).  The code before, with a header written at
+every cut, was at most 1.0 on four of five in four of its seven full
+runs, on three in one and on two in two (one of them through a slow spell
+of the machine).  On this machine the ratio of one trace moves by half between
+runs: hash came to 1.470 of mimalloc in the second run (mimalloc 5.5 ns
+an operation, kavPool 8.1) and 0.811 in this one (6.9 and 5.6).  The hash replay frees Perl's
 100 000 keys and values in hash order, and reading each piece before its
 free is most of the time: address-ordered first fit lays the 16- and
 48-byte pieces between Perl's 4 KB arenas over the pool's 19 MB, where
