@@ -222,7 +222,8 @@ private:
     void* startRun(void* piece, unsigned int r, bool again);
     void settleRun();
     // Ends a run of cuts (see startRun()): every path out of line that may
-    // change the free blocks calls it first.
+    // change the free blocks or look at them calls it first, but for
+    // fblocks() and the report, which write the run's free block instead.
     void endRun()
     {
         if (_runSettled)
