@@ -324,7 +324,11 @@ the machine) and came to 0.150 to 0.161 in three runs of the code between
 by one case in two of seven (the hot pair of 24 bytes at 0.253, where the
 pool took 1.30 ns instead of its usual 0.80 to 0.90, and the LIFO batch of
 24 bytes at 0.272 in the slow spell).  These cases sit on their limits, and
-the noise between two runs decides them.  Every allocation of a
+the noise between two runs decides them.  Before the pool had its index of
+blocks and its runs of cuts (the results committed with 96c21e0), the row
+against the pool resource stood at 8 of 14, with these two batches at 0.237
+and 0.298, and the row against malloc at 9 of 14: every case met then is
+met in all three runs of the final code.  Every allocation of a
 batch pops the head of its class's recycle list, and the new head is the link
 read from the first word of the piece just popped, which is where a recycled
 element keeps its link: one chain of dependent loads through the whole batch,
@@ -575,7 +579,16 @@ going back to the run after a small request was served from an older
 block, and a shortcut for a request that no free block can serve; nor
 was setting a block's largest free block when a run ends in the block's
 only one (searches that find a block's bound out of date were not what
-they cost).  Adding blocks (two heap calls and the index) is about
+they cost).  Measured later and not kept either: remembering the search
+before the last as well, so that a search for a small piece after one for
+a large piece starts where the small one ended (that served 96 % of the
+searches that otherwise descend from the root on json), with a shortcut to
+the next block up (the answer of 86 % of the searches that climb on json):
+json 50.7 -> 50.6 M instructions; and cutting a run's pieces inside the
+inline alloc() instead of a call: 1 to 3 % fewer instructions.  In six
+alternating runs against the code without them, neither moved a replay's
+median time by more than two builds of the same code differ in the same
+harness (0.96 to 1.10 of each other).  Adding blocks (two heap calls and the index) is about
 another tenth.  Most of
 kavPool's time is the replay touching the pieces: in a profile of the
 hash replay, 70 % of the replay loop's samples sat on the read of a
@@ -588,7 +601,11 @@ full runs of the same code (hash 0.196 and 0.255, json 0.421 and 0.419,
 xml 0.370 and 0.404).  json is the trace that decides it, and its time
 moves most between runs: the pool took 7.2 to 10.4 ns an operation on it
 in these three runs and 0.419 to 0.585 of malloc (0.383 to 0.568 in the
-seven full runs of the code before).  cxx and sql come to 0.56 to 0.66,
+seven full runs of the code before).  Two later runs of the trace cases
+alone, with 15 repetitions of 0.05 s interleaved, put json at 0.452 and
+0.485 (the second: hash 0.219, xml 0.391, cxx 0.593, sql 0.640): json sits
+just below the line, and the five repetitions of a full run can put it on
+either side.  cxx and sql come to 0.56 to 0.66,
 where malloc serves the small requests from its per-size caches about as
 fast as a recycle list does.  Against mimalloc the pool is at most 1.0 on
 four of five traces in this run (cxx 0.880, hash 0.811, sql 0.916, xml
