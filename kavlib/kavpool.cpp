@@ -966,8 +966,7 @@ unsigned int kavPool::ablocks() const
 
 unsigned int kavPool::fblocks() const
 {
-    if (_runSettled)
-        writeRun();
+    writeRunIfAny();
     unsigned int n = 0;
     for (addr_t b = addr(_freeList); b != 0; b = nextOf(b))
         ++n;

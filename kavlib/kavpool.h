@@ -233,6 +233,13 @@ private:
     }
     void closeRun();
     void writeRun() const;
+    // fblocks() and the report walk the free blocks: a run that lasts
+    // writes its free block back first.
+    void writeRunIfAny() const
+    {
+        if (_runSettled)
+            writeRun();
+    }
     void* takeAtFinger(unsigned int r);
     void* cutDone(std::uintptr_t cur, std::uintptr_t prev, unsigned int r, unsigned int from);
     void checkFit(std::uintptr_t cur, unsigned int r) const;

@@ -144,8 +144,7 @@ std::ostream& kavPool::print(std::ostream& os) const
     os << std::endl;
 
     os << "  Free blocks: ";
-    if (_runSettled)
-        writeRun();
+    writeRunIfAny();
     for (addr_t b = addr(_freeList); b != 0; b = nextOf(b))
         os << " @" << static_cast<const void*>(ptr(b)) << "(" << sizeOf(b) << ")";
     os << std::endl;
